@@ -1,0 +1,1 @@
+SELECT "a ""q""".'b' FROM `t` WHERE c IS NOT NULL AND d IS NULL OR e LIKE 'x%'

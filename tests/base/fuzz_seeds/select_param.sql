@@ -1,0 +1,1 @@
+SELECT * FROM dba.customer WHERE id = :id
