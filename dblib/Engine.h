@@ -60,6 +60,8 @@ class MessageSink {
  public:
   virtual ~MessageSink() = default;
   virtual void Message(int type, int code, std::string_view text) = 0;
+  // Called now and then while a long request runs (the client's wait callback).
+  virtual void Waiting() {}
 };
 
 class Statement {
@@ -78,7 +80,7 @@ class Statement {
   virtual std::unique_ptr<Cursor> Open(const std::vector<Value>& in, const CursorOptions& options) = 0;
   // Procedure calls: the next result set of an open cursor, or nullptr when the procedure has
   // completed (the caller reports 105). Plain statements return nullptr.
-  virtual std::unique_ptr<Cursor> Resume(Cursor& current) { return nullptr; }
+  virtual std::unique_ptr<Cursor> Resume(Cursor& current);
 };
 
 class Connection {
@@ -101,6 +103,10 @@ class Connection {
   // Any thread: interrupts the running request (it fails with -299). A cancel that arrives
   // while nothing runs is forgotten.
   virtual void Cancel() = 0;
+
+  // Brackets one client request (cancel applies to the request in between).
+  virtual void BeginRequest() {}
+  virtual void EndRequest() {}
 
   virtual void SetMessageSink(MessageSink* sink) = 0;
   virtual std::string UserName() const = 0;

@@ -1,0 +1,528 @@
+// Entry points for the library itself, connections and engines: db_init/db_fini, connect and
+// disconnect, starting and stopping engines and databases, finding and pinging engines,
+// callbacks, cancel, messages and the small utility calls.
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+
+#include "dblib/Client.h"
+#include "dblib/ConnectionString.h"
+#include "dblib/Flavour.h"
+#include "dblib/esql.h"
+
+namespace dbl {
+namespace {
+
+// Connection parameters: the string first, then SQLCONNECT for keys the string lacks.
+ConnectionString Params(const char* parms) {
+  std::string text = parms ? parms : "";
+  if (const char* env = std::getenv("SQLCONNECT"); env && *env) {
+    ConnectionString own = ConnectionString::Parse(text);
+    ConnectionString extra = ConnectionString::Parse(env);
+    std::string merged = text;
+    for (const char* k : {"ENG", "DBN", "DBF", "UID", "PWD", "START", "ASTART", "ASTOP", "CON", "LINKS"})
+      if (!own.Has(k) && extra.Has(k)) merged += std::string(";") + k + "='" + extra.Get(k) + "'";
+    return ConnectionString::Parse(merged);
+  }
+  return ConnectionString::Parse(text);
+}
+
+void RefuseNetwork(const ConnectionString& cs) {
+  std::string links = UpperName(cs.Get("LINKS"));
+  // Our engines live in the client's process: a network link cannot reach any of them yet.
+  if (links.find("TCPIP") != std::string::npos || links.find("TCP") != std::string::npos ||
+      links.find("SPX") != std::string::npos || links.find("NAMEDPIPES") != std::string::npos)
+    throw SqlError(SQLE_ENGINE_NOT_RUNNING);
+}
+
+std::string VersionText() { return std::to_string(dbl_flavour_version()) + ".0.0.1"; }
+
+struct Located {
+  std::shared_ptr<Engine> engine;            // this process
+  std::optional<RemoteEngine> remote;        // another process
+};
+
+Located Locate(const std::string& engineName) {
+  Located l;
+  auto& reg = Registry::Get();
+  if (engineName.empty()) {
+    l.engine = reg.Default();
+    if (!l.engine) l.remote = reg.AnyRemote();
+  } else {
+    l.engine = reg.Find(engineName);
+    if (!l.engine) l.remote = reg.FindRemote(engineName);
+  }
+  return l;
+}
+
+// Starts the databases of a start line and the DBF on an engine.
+void StartDatabases(Engine& e, const ConnectionString& cs, bool autoStop) {
+  StartLine sl = StartLine::Parse(cs.Get("START"));
+  for (auto& d : sl.databases) e.StartDatabase(d.file, d.name, autoStop);
+  if (cs.Has("DBF") && !cs.Get("DBF").empty()) e.StartDatabase(cs.Get("DBF"), cs.Get("DBN"), autoStop);
+  Registry::Get().Publish(e);
+}
+
+std::string EngineNameFor(const ConnectionString& cs) {
+  if (!cs.Get("ENG").empty()) return cs.Get("ENG");
+  if (!cs.Get("DBF").empty()) return FilePrefix(cs.Get("DBF"));
+  StartLine sl = StartLine::Parse(cs.Get("START"));
+  if (!sl.databases.empty()) return FilePrefix(sl.databases.front().file);
+  return {};
+}
+
+bool IsUtility(const std::string& dbn) { return UpperName(dbn) == "UTILITY_DB"; }
+
+// db_string_connect: find (or auto-start) the engine and database, then log in.
+void Connect(Client& client, const char* parms) {
+  ConnectionString cs = Params(parms);
+  RefuseNetwork(cs);
+  std::string conName = cs.Get("CON");
+  if (client.FindConnection(conName))
+    throw SqlError(SQLE_CONNECTION_ERROR, {"connection '" + conName + "' already exists on this SQLCA"});
+  std::string dbn = cs.Get("DBN"), dbf = cs.Get("DBF"), uid = cs.Get("UID"), pwd = cs.Get("PWD");
+  bool autoStop = cs.GetBool("ASTOP", true);
+  bool autoStart = cs.GetBool("ASTART", true);
+  if (cs.Has("LOG") || cs.GetBool("DBG", false)) client.debug = true;
+
+  auto cc = std::make_unique<ClientConnection>(client, conName);
+  Located l = Locate(cs.Get("ENG"));
+  std::shared_ptr<Database> db;
+  if (!l.engine && !l.remote) {
+    bool canStart = autoStart && (!dbf.empty() || cs.Has("START") || IsUtility(dbn));
+    if (!canStart) throw SqlError(SQLE_ENGINE_NOT_RUNNING);
+    std::string name = EngineNameFor(cs);
+    if (name.empty()) throw SqlError(SQLE_ENGINE_NOT_RUNNING);
+    StartLine sl = StartLine::Parse(cs.Get("START"));
+    l.engine = Registry::Get().StartEngine(name, sl.suPassword);
+    l.engine->autoStop = autoStop;
+    try {
+      StartDatabases(*l.engine, cs, autoStop);
+    } catch (...) {
+      Registry::Get().StopEngine(name, true);
+      throw;
+    }
+  }
+  if (l.engine) {
+    Engine& e = *l.engine;
+    if (IsUtility(dbn)) {
+      db = e.Utility();
+    } else if (!dbn.empty() && (db = e.Find(dbn))) {
+    } else if (!dbf.empty() && dbn.empty() && (db = e.FindFile(dbf))) {
+    } else if (!dbf.empty()) {
+      db = e.StartDatabase(dbf, dbn, autoStop);
+      cc->autoStopDatabase = autoStop;
+      Registry::Get().Publish(e);
+    } else if (dbn.empty()) {
+      db = e.Only();
+      if (!db) throw SqlError(e.DatabaseCount() == 0 ? SQLE_REQUEST_DENIED_NO_DATABASES : SQLE_DATABASE_NAME_REQUIRED);
+    } else {
+      throw SqlError(SQLE_DATABASE_NOT_FOUND);
+    }
+    cc->engine = l.engine;
+  } else {
+    // An engine of another process: open the same file here.
+    const RemoteEngine& r = *l.remote;
+    std::string file, name;
+    for (auto& [n, f] : r.databases) {
+      if ((!dbn.empty() && UpperName(n) == UpperName(dbn)) || (dbn.empty() && r.databases.size() == 1)) {
+        name = n;
+        file = f;
+      }
+    }
+    if (IsUtility(dbn)) throw SqlError(SQLE_CONNECTION_ERROR, {"the utility database of another process"});
+    if (file.empty() && !dbf.empty()) {
+      file = dbf;
+      name = dbn.empty() ? FilePrefix(dbf) : dbn;
+    }
+    if (file.empty()) throw SqlError(SQLE_DATABASE_NOT_FOUND);
+    db = Registry::Get().AttachRemote(r, name, file);
+  }
+  cc->database = db;
+  try {
+    cc->conn = db->Connect(uid, pwd);
+  } catch (...) {
+    cc.reset();
+    Registry::Get().SweepAutoStop();
+    throw;
+  }
+  cc->conn->SetMessageSink(cc.get());
+  client.CallDebug("connected to " + db->Name() + " as " + uid);
+  client.Add(std::move(cc));
+}
+
+void FillString(SQLDA* da, const std::string& text) {
+  if (!da || da->sqld < 1 || !da->sqlvar[0].sqldata) throw SqlError(SQLE_SQLDA_TOO_SMALL);
+  SQLVAR& v = da->sqlvar[0];
+  int type = v.sqltype & DT_TYPES;
+  if (type != DT_STRING && type != DT_VARCHAR && type != DT_FIXCHAR && type != DT_LONGVARCHAR)
+    throw SqlError(SQLE_SQLDA_INVALID_DATATYPE);
+  size_t cap;
+  bool truncated = false;
+  if (type == DT_STRING) {
+    cap = v.sqllen > 0 ? size_t(v.sqllen) - 1 : 0;
+    size_t n = std::min(cap, text.size());
+    truncated = n < text.size();
+    std::memcpy(v.sqldata, text.data(), n);
+    static_cast<char*>(v.sqldata)[n] = 0;
+    if (v.sqllen <= 0) truncated = !text.empty();
+  } else if (type == DT_FIXCHAR) {
+    cap = size_t(std::max<short>(v.sqllen, 0));
+    size_t n = std::min(cap, text.size());
+    truncated = n < text.size();
+    std::memcpy(v.sqldata, text.data(), n);
+    std::memset(static_cast<char*>(v.sqldata) + n, ' ', cap - n);
+  } else if (type == DT_VARCHAR) {
+    auto* vc = static_cast<VARCHAR*>(v.sqldata);
+    cap = v.sqllen > 2 ? size_t(v.sqllen) - 2 : 0;
+    size_t n = std::min(cap, text.size());
+    truncated = n < text.size();
+    vc->len = a_sql_ulen(n);
+    std::memcpy(vc->array, text.data(), n);
+  } else {
+    auto* lv = static_cast<LONGVARCHAR*>(v.sqldata);
+    size_t n = std::min<size_t>(lv->array_len, text.size());
+    truncated = n < text.size();
+    std::memcpy(lv->array, text.data(), n);
+    lv->stored_len = a_sql_uint32(n);
+    lv->untrunc_len = a_sql_uint32(text.size());
+  }
+  if (v.sqlind) *v.sqlind = truncated ? a_sql_len(std::min<size_t>(text.size(), 32767)) : 0;
+  if (truncated) throw SqlError(SQLE_TRUNCATED);
+}
+
+}  // namespace
+
+// Option values and connection information pass through one-variable string descriptors.
+void WriteText(SQLDA* da, const std::string& text) { FillString(da, text); }
+
+}  // namespace dbl
+
+using namespace dbl;
+
+extern "C" {
+
+_esqlentry_ int db_init(SQLCA* ca) {
+  if (!ca) return 0;
+  try {
+    CreateClient(ca);
+  } catch (...) {
+    return 0;
+  }
+  std::memset(ca, 0, sizeof *ca);
+  std::memcpy(ca->sqlcaid, "SQLCA   ", 8);
+  ca->sqlcabc = sizeof(SQLCA);
+  std::memcpy(ca->sqlstate, "00000", 6);
+  return 1;
+}
+
+_esqlentry_ int db_fini(SQLCA* ca) {
+  if (!ca) return 0;
+  auto c = ClientFor(ca);
+  if (!c) {
+    SetSqlca(ca, SQLE_DB_INIT_NOT_CALLED);
+    return 0;
+  }
+  if (c->working.load()) {
+    SetSqlca(ca, SQLE_DOUBLE_REQUEST);
+    return 0;
+  }
+  try {
+    DestroyClient(ca);
+  } catch (...) {
+  }
+  ClearSqlca(ca);
+  return 1;
+}
+
+_esqlentry_ unsigned db_string_connect(SQLCA* ca, char* parms) {
+  return Request(ca, [&](Client& c) { Connect(c, parms); }) ? 1 : 0;
+}
+
+_esqlentry_ unsigned db_string_disconnect(SQLCA* ca, char* parms) {
+  bool ended = false;
+  Request(ca, [&](Client& c) {
+    ConnectionString cs = ConnectionString::Parse(parms ? parms : "");
+    ClientConnection* cc = cs.Has("CON") ? c.FindConnection(cs.Get("CON")) : c.FindConnection("");
+    if (!cc && !cs.Has("CON")) {
+      auto all = c.Connections();
+      if (!all.empty()) cc = &c.Current();
+    }
+    if (!cc) throw SqlError(SQLE_NOT_CONNECTED);
+    c.Remove(cc);
+    ended = true;
+  });
+  return ended ? 1 : 0;
+}
+
+_esqlentry_ unsigned db_start_engine(SQLCA* ca, char* parms) {
+  bool running = false;
+  Request(ca, [&](Client& c) {
+    ConnectionString cs = Params(parms);
+    RefuseNetwork(cs);
+    std::string name = EngineNameFor(cs);
+    if (name.empty()) throw SqlError(SQLE_INVALID_COMMAND_LINE);
+    if (!cs.GetBool("FORCE", false)) {
+      Located l = Locate(name);
+      if (l.engine || l.remote) {
+        running = true;
+        throw SqlError(SQLE_ENGINE_ALREADY_RUNNING);
+      }
+    }
+    StartLine sl = StartLine::Parse(cs.Get("START"));
+    auto e = Registry::Get().StartEngine(name, sl.suPassword);
+    try {
+      StartDatabases(*e, cs, false);
+    } catch (...) {
+      Registry::Get().StopEngine(name, true);
+      throw;
+    }
+    running = true;
+  });
+  return running ? 1 : 0;
+}
+
+_esqlentry_ unsigned db_stop_engine(SQLCA* ca, char* parms) {
+  return Request(ca, [&](Client& c) {
+           ConnectionString cs = ConnectionString::Parse(parms ? parms : "");
+           std::string name = cs.Get("ENG");
+           auto e = name.empty() ? Registry::Get().Default() : Registry::Get().Find(name);
+           if (!e) throw SqlError(SQLE_ENGINE_NOT_RUNNING);
+           bool unc = cs.GetBool("UNC", false);
+           Registry::Get().StopEngine(e->Name(), unc);
+           if (unc) DropConnectionsOf(e->Name());
+         })
+             ? 1
+             : 0;
+}
+
+_esqlentry_ unsigned db_start_database(SQLCA* ca, char* parms) {
+  return Request(ca, [&](Client& c) {
+           ConnectionString cs = Params(parms);
+           RefuseNetwork(cs);
+           std::string dbf = cs.Get("DBF");
+           if (dbf.empty()) throw SqlError(SQLE_NO_DATABASE_FILE);
+           std::string eng = cs.Get("ENG");
+           Located l = Locate(eng);
+           if (l.remote && !l.engine)
+             throw SqlError(SQLE_START_STOP_DATABASE_DENIED);  // another process owns that engine
+           if (!l.engine) {
+             std::string name = eng.empty() ? FilePrefix(dbf) : eng;
+             l.engine = Registry::Get().StartEngine(name, std::nullopt);
+             l.engine->autoStop = false;
+           }
+           l.engine->StartDatabase(dbf, cs.Get("DBN"), false);
+           Registry::Get().Publish(*l.engine);
+         })
+             ? 1
+             : 0;
+}
+
+_esqlentry_ unsigned db_stop_database(SQLCA* ca, char* parms) {
+  return Request(ca, [&](Client& c) {
+           ConnectionString cs = ConnectionString::Parse(parms ? parms : "");
+           std::string eng = cs.Get("ENG");
+           auto e = eng.empty() ? Registry::Get().Default() : Registry::Get().Find(eng);
+           if (!e) throw SqlError(SQLE_ENGINE_NOT_RUNNING);
+           std::string dbn = cs.Get("DBN");
+           if (dbn.empty() && !cs.Get("DBF").empty()) {
+             if (auto db = e->FindFile(cs.Get("DBF"))) dbn = db->Name();
+             else dbn = FilePrefix(cs.Get("DBF"));
+           }
+           if (dbn.empty()) {
+             auto only = e->Only();
+             if (!only) throw SqlError(SQLE_DATABASE_NAME_REQUIRED);
+             dbn = only->Name();
+           }
+           if (!e->StopDatabase(dbn, cs.GetBool("UNC", false))) throw SqlError(SQLE_DATABASE_NOT_FOUND);
+           Registry::Get().Publish(*e);
+         })
+             ? 1
+             : 0;
+}
+
+_esqlentry_ unsigned short db_find_engine(SQLCA* ca, char* name) {
+  unsigned short flags = 0;
+  Request(ca, [&](Client&) {
+    std::string n = name ? name : "";
+    Located l = Locate(n);
+    int dbs = 0;
+    if (l.engine) dbs = l.engine->DatabaseCount();
+    else if (l.remote) dbs = int(l.remote->databases.size());
+    else return;
+    flags = DB_ENGINE | DB_CLIENT | DB_DATABASE_SPECIFIED | DB_ACTIVE_CONNECTION | (dbs == 0 ? DB_NO_DATABASES : 0);
+  });
+  return flags;
+}
+
+_esqlentry_ unsigned db_string_ping_server(SQLCA* ca, char* parms, unsigned connect_to_db) {
+  return Request(ca, [&](Client&) {
+           ConnectionString cs = Params(parms);
+           RefuseNetwork(cs);
+           Located l = Locate(cs.Get("ENG"));
+           if (!l.engine && !l.remote) throw SqlError(SQLE_ENGINE_NOT_RUNNING);
+           if (!connect_to_db) return;
+           std::string dbn = cs.Get("DBN");
+           if (IsUtility(dbn)) return;
+           bool found = false;
+           if (l.engine) found = dbn.empty() ? l.engine->DatabaseCount() > 0 : l.engine->Find(dbn) != nullptr;
+           else
+             for (auto& [n, f] : l.remote->databases) found = found || dbn.empty() || UpperName(n) == UpperName(dbn);
+           if (!found) throw SqlError(SQLE_DATABASE_NOT_FOUND);
+         })
+             ? 1
+             : 0;
+}
+
+_esqlentry_ void db_register_a_callback(SQLCA* ca, a_db_callback_index index, SQL_CALLBACK_PARM callback) {
+  auto c = ClientFor(ca);
+  if (!c) {
+    if (ca) SetSqlca(ca, SQLE_DB_INIT_NOT_CALLED);
+    return;
+  }
+  if (int(index) < 0 || int(index) >= DB_MAX_CALLBACK) return;
+  c->callbacks[index] = callback;
+}
+
+_esqlentry_ int db_cancel_request(SQLCA* ca) {
+  auto c = ClientFor(ca);
+  if (!c || !c->working.load()) return 0;
+  std::lock_guard<std::mutex> lock(c->m);
+  bool sent = false;
+  for (auto* cc : c->Connections())
+    if (cc->conn) {
+      cc->conn->Cancel();
+      sent = true;
+    }
+  return sent ? 1 : 0;
+}
+
+_esqlentry_ unsigned short db_is_working(SQLCA* ca) {
+  auto c = ClientFor(ca);
+  return c && c->working.load() ? 1 : 0;
+}
+
+_esqlentry_ void db_delete_file(SQLCA* ca, char* filename) {
+  // Our databases keep no separate transaction log, so there is never a log file to delete;
+  // deleting other files on a client's word would be unsafe.
+  Request(ca, [&](Client&) { throw SqlError(SQLE_BACKUP_UNABLE_TO_DELETE_FILE); });
+}
+
+_esqlentry_ unsigned db_locate_servers(SQLCA* ca, SQL_CALLBACK_PARM callback, void* user) {
+  return db_locate_servers_ex(ca, callback, user, 0);
+}
+
+_esqlentry_ unsigned db_locate_servers_ex(SQLCA* ca, SQL_CALLBACK_PARM callback, void* user, unsigned bitmask) {
+  // Our engines listen on no network port; the ones this user runs on this machine are the
+  // servers there are to find (port 0, empty address: reached in-process or through the file).
+  return Request(ca, [&](Client&) {
+           if (!callback) return;
+           using Cb = int (*)(SQLCA*, a_server_address*, void*);
+           std::vector<std::string> names = Registry::Get().EngineNames();
+           std::string empty;
+           for (auto& n : names) {
+             std::string name = n;
+             a_server_address a{PORT_TYPE_TCP, 0, name.data(), empty.data()};
+             if (!reinterpret_cast<Cb>(callback)(ca, &a, user)) break;
+           }
+         })
+             ? 1
+             : 0;
+}
+
+_esqlentry_ void db_backup(SQLCA* ca, int op, int file_num, a_sql_uint32 page_num, struct sqlda* descriptor) {
+  Request(ca, [&](Client&) { throw SqlError(SQLE_NOT_IMPLEMENTED, {"db_backup"}); });
+}
+
+_esqlentry_ unsigned db_get_property(SQLCA* ca, a_db_property property, char* buf, int bufsize) {
+  return Request(ca, [&](Client&) {
+           std::string v;
+           switch (property) {
+             case DB_PROP_SERVER_ADDRESS: v = ""; break;
+             case DB_PROP_DBLIB_VERSION: v = VersionText(); break;
+             case DB_PROP_CLIENT_CHARSET: v = "utf-8"; break;
+             default: throw SqlError(SQLE_INVALID_OPTION_SETTING, {"property"});
+           }
+           if (!buf || bufsize <= 0) throw SqlError(SQLE_INVALID_SQLLEN);
+           size_t n = std::min(v.size(), size_t(bufsize - 1));
+           std::memcpy(buf, v.data(), n);
+           buf[n] = 0;
+           if (n < v.size()) throw SqlError(SQLE_TRUNCATED);
+         })
+             ? 1
+             : 0;
+}
+
+_esqlentry_ unsigned db_time_change(SQLCA* ca) {
+  return Request(ca, [&](Client&) {}) ? 1 : 0;
+}
+
+_esqlentry_ char* sqlerror_message(SQLCA* ca, char* buffer, int max) {
+  if (!ca || !buffer || max <= 0 || ca->sqlcode == 0) return nullptr;
+  std::string text;
+  auto c = ClientFor(ca);
+  if (c && c->lastCode == ca->sqlcode && !c->working.load()) {
+    text = c->lastMessage;
+  } else {
+    std::vector<std::string> args;
+    std::string cur;
+    for (int i = 0; i < std::min<int>(ca->sqlerrml, int(sizeof ca->sqlerrmc)); ++i) {
+      if (ca->sqlerrmc[i] == 0xFF) {
+        args.push_back(cur);
+        cur.clear();
+      } else {
+        cur += char(ca->sqlerrmc[i]);
+      }
+    }
+    args.push_back(cur);
+    text = FormatMessage(ca->sqlcode, args);
+  }
+  size_t n = std::min(text.size(), size_t(max - 1));
+  std::memcpy(buffer, text.data(), n);
+  buffer[n] = 0;
+  return buffer;
+}
+
+_esqlentry_ unsigned sql_needs_quotes(SQLCA* ca, char* identifier) {
+  bool needs = false;
+  Request(ca, [&](Client& c) {
+    std::string id = identifier ? identifier : "";
+    needs = id.empty() || !(std::isalpha(static_cast<unsigned char>(id[0])) || id[0] == '_');
+    for (char ch : id)
+      if (!(std::isalnum(static_cast<unsigned char>(ch)) || ch == '_' || ch == '@' || ch == '#' || ch == '$'))
+        needs = true;
+    static const char* kReserved[] = {"ADD", "ALL", "ALTER", "AND", "ANY", "AS", "ASC", "BEGIN", "BETWEEN", "BY",
+                                      "CALL", "CASE", "CHECK", "COLUMN", "COMMIT", "CONNECT", "CREATE", "CROSS",
+                                      "CURRENT", "CURSOR", "DATABASE", "DEFAULT", "DELETE", "DESC", "DISTINCT",
+                                      "DROP", "ELSE", "END", "EXISTS", "FOR", "FOREIGN", "FROM", "FULL", "GRANT",
+                                      "GROUP", "HAVING", "IF", "IN", "INDEX", "INNER", "INSERT", "INTO", "IS",
+                                      "JOIN", "KEY", "LEFT", "LIKE", "NOT", "NULL", "OF", "ON", "OR", "ORDER",
+                                      "OUTER", "PRIMARY", "PROCEDURE", "REFERENCES", "REVOKE", "RIGHT", "ROLLBACK",
+                                      "SELECT", "SET", "TABLE", "THEN", "TO", "UNION", "UNIQUE", "UPDATE", "USER",
+                                      "VALUES", "VIEW", "WHEN", "WHERE", "WITH"};
+    for (const char* r : kReserved)
+      if (UpperName(id) == r) needs = true;
+    if (needs) ReportCode(c, SQLE_WARNING, {"identifier needs quotes"});
+  });
+  return needs ? 1 : 0;
+}
+
+_esqlentry_ unsigned short db_connection_info(SQLCA* ca, short kind, struct sqlda* descriptor) {
+  return Request(ca, [&](Client& c) {
+           ClientConnection& cc = c.Current();
+           switch (kind) {
+             case DB_CONNINFO_ENGINE_VERSION: WriteText(descriptor, VersionText()); break;
+             case DB_CONNINFO_ENGINE_NAME: WriteText(descriptor, cc.conn->EngineName()); break;
+             case DB_CONNINFO_DATABASE_NAME: WriteText(descriptor, cc.conn->DatabaseName()); break;
+             default: throw SqlError(SQLE_INVALID_OPTION_SETTING, {"connection information"});
+           }
+         })
+             ? 1
+             : 0;
+}
+
+_esqlentry_ short db_version_check(unsigned short version) { return version <= dbl_flavour_version() ? 1 : 0; }
+
+_esqlentry_ void db_interface_option(SQLCA* ca, int option, a_sql_int32 value) {}
+
+}  // extern "C"
