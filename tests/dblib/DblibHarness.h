@@ -1,0 +1,123 @@
+// A small harness for driving the client library through its C entry points only, the way
+// the binding does: an SQLCA per test, a temporary folder per test for database files and the
+// engine registry, and helpers that run SQL and read single values.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <unistd.h>
+
+#include "dblib/esql.h"
+
+namespace zyltest {
+
+inline std::string Message(SQLCA& ca) {
+  char buf[512] = {0};
+  return sqlerror_message(&ca, buf, sizeof buf) ? std::string(buf) : std::string();
+}
+
+// A fresh folder, also used as the engine registry directory so tests do not see each other.
+class TempDir {
+ public:
+  TempDir() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "zyl-dblib-XXXXXX").string();
+    char* p = mkdtemp(tmpl.data());
+    if (!p) throw std::runtime_error("mkdtemp failed");
+    path_ = p;
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+  const std::string& Path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+class DblibTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("ZYL_ENGINE_DIR", dir.File("engines").c_str(), 1);
+    unsetenv("SQLCONNECT");
+    ASSERT_EQ(db_init(&ca), 1);
+  }
+  void TearDown() override {
+    // Disconnect everything this SQLCA holds, then stop the engines tests started.
+    while (db_string_disconnect(&ca, nullptr)) {
+    }
+    for (auto& e : engines) {
+      std::string s = "ENG=" + e + ";UNC=YES";
+      db_stop_engine(&ca, s.data());
+    }
+    db_fini(&ca);
+  }
+
+  // Creates a database through the utility database of a throw-away engine.
+  std::string CreateDb(const std::string& name) {
+    std::string file = dir.File(name + ".db");
+    SQLCA u;
+    db_init(&u);
+    std::string cs = "ENG=maker_" + name + ";DBN=utility_db;UID=DBA;PWD=x;CON=maker";
+    EXPECT_EQ(db_string_connect(&u, cs.data()), 1u) << Message(u);
+    std::string sql = "CREATE DATABASE '" + file + "'";
+    dbpp_execute_imm(&u, sql.data(), 2);
+    EXPECT_EQ(u.sqlcode, 0) << Message(u);
+    db_string_disconnect(&u, nullptr);
+    std::string stop = "ENG=maker_" + name + ";UNC=YES";
+    db_stop_engine(&u, stop.data());
+    db_fini(&u);
+    return file;
+  }
+
+  bool Connect(const std::string& cs) {
+    std::string s = cs;
+    return db_string_connect(&ca, s.data()) == 1;
+  }
+  // dbf=<file>;uid=dba;pwd=sql with an engine name remembered for tear-down.
+  void ConnectFile(const std::string& file, const std::string& engine = "eng1", const std::string& extra = "") {
+    engines.push_back(engine);
+    ASSERT_TRUE(Connect("ENG=" + engine + ";DBF=" + file + ";UID=dba;PWD=sql" + extra)) << Message(ca);
+  }
+
+  int Exec(const std::string& sql) {
+    std::string s = sql;
+    dbpp_execute_imm(&ca, s.data(), 2);
+    return ca.sqlcode;
+  }
+  void MustExec(const std::string& sql) { ASSERT_EQ(Exec(sql), 0) << sql << ": " << Message(ca); }
+
+  // First column of the single row of a SELECT, as text ("<null>" for NULL); empty on error.
+  std::string Query(const std::string& sql, SQLCA* on = nullptr) {
+    SQLCA& c = on ? *on : ca;
+    short n = 0;
+    std::string s = sql;
+    dbpp_prepare(&c, nullptr, const_cast<char*>("T"), &n, s.data(), nullptr, 0);
+    if (c.sqlcode < 0) return "";
+    SQLDA* out = alloc_sqlda(1);
+    char buf[4096];
+    out->sqld = 1;
+    out->sqlvar[0].sqltype = DT_STRING | 1;
+    out->sqlvar[0].sqllen = sizeof buf;
+    out->sqlvar[0].sqldata = buf;
+    dbpp_execute_into(&c, nullptr, const_cast<char*>("T"), &n, nullptr, out);
+    std::string r;
+    if (c.sqlcode >= 0 && c.sqlcode != 100) r = *out->sqlvar[0].sqlind < 0 ? "<null>" : buf;
+    SQLCA saved = c;
+    dbpp_dropstmt(&c, nullptr, const_cast<char*>("T"), &n);
+    c = saved;
+    free_sqlda(out);
+    return r;
+  }
+
+  TempDir dir;
+  SQLCA ca{};
+  std::vector<std::string> engines;
+};
+
+}  // namespace zyltest
