@@ -42,7 +42,8 @@ class Cursor;       // dblib/Cursor.h
 // Cursor request as dbpp_declare/dbpp_open pass it (esql.h CUR_* bits).
 struct CursorOptions {
   uint32_t bits = 0;
-  int isolation = -1;  // -1: unchanged; else 0..3
+  int isolation = -1;       // -1: unchanged; else 0..3
+  bool exactCount = false;  // option row_counts: OPEN reports the exact row count
   bool ReadOnly() const { return (bits & 0x0002) != 0 || (bits & 0x1000) == 0; }
   bool ForUpdate() const { return (bits & 0x1000) != 0; }
   bool NoScroll() const { return (bits & 0x4004) != 0; }

@@ -9,6 +9,8 @@
 
 namespace dbl {
 
+void WriteColumns(SQLDA* da, const std::vector<ColumnDesc>& cols);
+bool OptionOn(Connection& conn, const char* name);
 void WriteNames(Client& c, const std::vector<ColumnDesc>& cols, SQLDA* da, unsigned short namespec,
                 const std::string& owner, const std::string& tableName);
 
@@ -60,7 +62,22 @@ void Open(SQLCA* sqlca, char* cursor, char* stmt_name, char* progname, short* st
     }
     if (!slot || slot->stmtnum == 0) throw SqlError(SQLE_CURSOR_NOT_DECLARED);
     if (slot->cursor) throw SqlError(SQLE_CURSOR_ALREADY_OPEN);
-    throw SqlError(SQLE_NOT_IMPLEMENTED, {"OPEN"});
+    Statement* st = cc.Find(slot->stmtnum);
+    if (!st) throw SqlError(SQLE_INVALID_STATEMENT);
+    CursorOptions opts;
+    opts.bits = options | slot->declareOptions | cc.OptionsOf(slot->stmtnum);
+    // Updatability given at PREPARE wins over the OPEN's default read-only bit.
+    if (cc.OptionsOf(slot->stmtnum) & CUR_FOR_UPDATE) opts.bits &= ~uint32_t(CUR_READ_ONLY);
+    if (options & CUR_ISOLATION_GIVEN) {
+      if (isolation < 0 || isolation > 3) throw SqlError(SQLE_INVALID_OPTION_SETTING, {"isolation_level"});
+      opts.isolation = isolation;
+    }
+    std::vector<Value> inputs = ReadInputs(in, *cc.conn);
+    EngineRequest r(cc);
+    opts.exactCount = OptionOn(*cc.conn, "row_counts");
+    c.CallDebug("open " + std::string(cursor) + ": " + st->Text());
+    slot->cursor = st->Open(inputs, opts);
+    c.sqlca->sqlerrd[2] = slot->cursor->OpenCount();
   });
 }
 
@@ -134,8 +151,11 @@ void Close(SQLCA* sqlca, char* cursor) {
 
 void DescribeCursor(SQLCA* sqlca, char* cursor, struct sqlda* descriptor, unsigned what) {
   Request(sqlca, [&](Client& c) {
-    OpenSlot(c.Current(), cursor);
-    throw SqlError(SQLE_NOT_IMPLEMENTED, {"DESCRIBE CURSOR"});
+    CursorSlot& slot = OpenSlot(c.Current(), cursor);
+    unsigned kind = what & 0xFF;
+    if (kind != DESCRIBE_OUTPUT && kind != DESCRIBE_OUTPUT_VARIABLE) throw SqlError(SQLE_INVALID_DESCRIBE_TYPE);
+    WriteColumns(descriptor, slot.cursor->Columns());
+    if (kind == DESCRIBE_OUTPUT_VARIABLE) c.sqlca->sqlerrd[2] = 1;
   });
 }
 
@@ -154,8 +174,16 @@ void DescribeNames(SQLCA* sqlca, char* stmt_name, char* progname, short* stmtnum
     std::vector<ColumnDesc> cols;
     bool mayVary = false;
     EngineRequest r(cc);
-    st->DescribeOutput(cols, mayVary);
-    WriteNames(c, cols, descriptor, namespec, cc.conn->UserName(), TableOf(cols));
+    std::string table;
+    if (cursor && *cursor) {
+      Cursor& cur = *cc.FindCursor(cursor)->cursor;
+      cols = cur.Columns();
+      table = cur.TableName();
+    } else {
+      st->DescribeOutput(cols, mayVary);
+    }
+    if (table.empty()) table = TableOf(cols);
+    WriteNames(c, cols, descriptor, namespec, cc.conn->UserName(), table);
   });
 }
 

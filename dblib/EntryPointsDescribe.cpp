@@ -74,6 +74,21 @@ void DescribeInto(Client& c, ClientConnection& cc, Statement& st, SQLDA* da, uns
   if (kind == DESCRIBE_OUTPUT_VARIABLE) c.sqlca->sqlerrd[2] = mayVary ? 0 : 1;
 }
 
+void WriteColumns(SQLDA* da, const std::vector<ColumnDesc>& cols) {
+  CheckDescriptor(da);
+  da->sqld = short(std::min<size_t>(cols.size(), 32767));
+  for (size_t i = 0; i < cols.size() && int(i) < da->sqln; ++i) WriteColumn(da->sqlvar[i], cols[i], 0);
+}
+
+bool OptionOn(Connection& conn, const char* name) {
+  try {
+    std::string v = UpperName(conn.GetOption(name));
+    return v == "ON" || v == "YES" || v == "TRUE" || v == "1";
+  } catch (const SqlError&) {
+    return false;
+  }
+}
+
 void WriteNames(Client& c, const std::vector<ColumnDesc>& cols, SQLDA* da, unsigned short namespec,
                 const std::string& owner, const std::string& tableName) {
   CheckDescriptor(da);

@@ -135,7 +135,28 @@ void DescribeMarkers(const std::string& text, std::vector<ParamDesc>& out) {
 void AfterDefinition(SqliteConnection& conn, const std::string& text) {}
 
 std::unique_ptr<Cursor> OpenCursor(SqlStatement& st, const std::vector<Value>& in, const CursorOptions& options) {
-  throw SqlError(SQLE_NOT_IMPLEMENTED, {"cursors"});
+  // Until the streaming SQLite cursor is wired in: the rows read at open, held in memory.
+  SqliteConnection& conn = st.Conn();
+  std::vector<ColumnDesc> cols;
+  DescribeColumns(conn, st.Raw(), st.Translated(), cols);
+  sqlite3_stmt* raw = conn.PrepareRaw(st.Translated());
+  std::vector<std::vector<Value>> rows;
+  try {
+    SqliteConnection::Bind(raw, in);
+    int rc;
+    int n = sq::column_count(raw);
+    while ((rc = sq::step(raw)) == SQLITE_ROW) {
+      std::vector<Value> row;
+      for (int i = 0; i < n; ++i) row.push_back(SqliteConnection::ColumnValue(raw, i));
+      rows.push_back(std::move(row));
+    }
+    if (rc != SQLITE_DONE) ThrowSqlite(conn.Handle(), rc, st.Translated());
+  } catch (...) {
+    sq::finalize(raw);
+    throw;
+  }
+  sq::finalize(raw);
+  return MakeRowsCursor(std::move(cols), std::move(rows));
 }
 
 void RegisterConnectionFunctions(SqliteConnection& conn) {}
