@@ -401,3 +401,25 @@ TEST_F(Statements, DescribeReportsColumnsAndInputMarkers) {
 }
 
 }  // namespace
+
+namespace {
+
+class Tool : public DblibTest {};
+
+TEST_F(Tool, CreatesDatabasesWithAChosenDbaPassword) {
+  std::string file = dir.File("tool.db");
+  std::string cmd = std::string(ZYL_CREATEDB_TOOL) + " -q -p s3cret '" + file + "'";
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  ASSERT_TRUE(std::filesystem::exists(file));
+  engines.push_back("tooldb");
+  EXPECT_FALSE(Connect("ENG=tooldb;DBF=" + file + ";UID=dba;PWD=sql"));
+  EXPECT_EQ(ca.sqlcode, SQLE_INVALID_LOGON);
+  EXPECT_TRUE(Connect("ENG=tooldb;DBF=" + file + ";UID=dba;PWD=s3cret")) << Message(ca);
+  // An existing file is refused and left as it was.
+  std::string again = std::string(ZYL_CREATEDB_TOOL) + " -q '" + file + "' 2>/dev/null";
+  EXPECT_NE(std::system(again.c_str()), 0);
+  EXPECT_TRUE(Connect("ENG=tooldb;DBF=" + file + ";UID=dba;PWD=s3cret;CON=second")) << Message(ca);
+  EXPECT_NE(std::system((std::string(ZYL_CREATEDB_TOOL) + " 2>/dev/null").c_str()), 0) << "no file: usage";
+}
+
+}  // namespace
