@@ -3,8 +3,6 @@
 
 #include <cstring>
 
-namespace zyl {
-
 namespace {
 
 char AsciiUpper(char C) { return (C >= 'a' && C <= 'z') ? static_cast<char>(C - 'a' + 'A') : C; }
@@ -357,4 +355,3 @@ AnsiString ZylGetParamsFromSQL(const AnsiString& SQL) {
   return Result;
 }
 
-}  // namespace zyl

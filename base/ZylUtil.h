@@ -10,8 +10,8 @@
 #include <cstdint>
 #include <string>
 
-namespace zyl {
-
+// The host's 8-bit string (host/SysUtils.h declares the same alias); repeated here so that the
+// unit also builds alone, as the fuzz target does.
 using AnsiString = std::string;
 
 // Proc := Address when it is not null, else Default. Address comes from a symbol lookup of the
@@ -96,4 +96,3 @@ AnsiString ZylGetOrderByFromSQL(const AnsiString& SQL, AnsiString& Directions);
 // The names of the ":name" parameters of a text, in order, separated by ";".
 AnsiString ZylGetParamsFromSQL(const AnsiString& SQL);
 
-}  // namespace zyl

@@ -9,8 +9,6 @@
 #include <cstring>
 #include <memory>
 
-using namespace zyl;
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* Data, size_t Size) {
   std::unique_ptr<char[]> Exact(new char[Size ? Size : 1]);
   if (Size) std::memcpy(Exact.get(), Data, Size);

@@ -6,8 +6,6 @@
 #include <cstring>
 #include <vector>
 
-using namespace zyl;
-
 TEST(ZylUtilLists, ConcateFieldAlwaysAppendsAfterTheFirst) {
   AnsiString S;
   ZylConcateField(S, ";", "a");
