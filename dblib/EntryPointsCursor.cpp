@@ -5,6 +5,7 @@
 #include "dblib/Describe.h"
 #include "dblib/EntryPoints.h"
 #include "dblib/EntryPointsInternal.h"
+#include "dblib/FetchOps.h"
 #include "dblib/Transfer.h"
 
 namespace dbl {
@@ -14,7 +15,35 @@ bool OptionOn(Connection& conn, const char* name);
 void WriteNames(Client& c, const std::vector<ColumnDesc>& cols, SQLDA* da, unsigned short namespec,
                 const std::string& owner, const std::string& tableName);
 
+// Stand-ins for the fetch family until the cursor unit's FetchOps.cpp is linked in (its
+// definitions replace these at link time).
+#define ZYL_STANDIN __attribute__((weak))
+ZYL_STANDIN FetchOutcome Fetch(Cursor&, unsigned, int32_t, SQLDA*, unsigned) {
+  throw SqlError(SQLE_NOT_IMPLEMENTED, {"FETCH"});
+}
+ZYL_STANDIN FetchOutcome FetchArray(Cursor&, unsigned, int32_t, SQLDA*, unsigned, unsigned) {
+  throw SqlError(SQLE_NOT_IMPLEMENTED, {"FETCH"});
+}
+ZYL_STANDIN FetchOutcome GetData(Cursor&, unsigned, int32_t, SQLDA*) { throw SqlError(SQLE_NOT_IMPLEMENTED, {"GET DATA"}); }
+ZYL_STANDIN FetchOutcome UpdateCurrent(Cursor&, const SQLDA*, Connection&) {
+  throw SqlError(SQLE_NOT_IMPLEMENTED, {"UPDATE"});
+}
+ZYL_STANDIN FetchOutcome DeleteCurrent(Cursor&) { throw SqlError(SQLE_NOT_IMPLEMENTED, {"DELETE"}); }
+ZYL_STANDIN FetchOutcome PutInto(Cursor&, const SQLDA*, SQLDA*, Connection&) {
+  throw SqlError(SQLE_NOT_IMPLEMENTED, {"PUT"});
+}
+
 namespace {
+
+// Writes a fetch-family outcome into the SQLCA: the count always (SQLCOUNT also matters
+// with 100), the code when it is a warning.
+void Report(Client& c, const FetchOutcome& o) {
+  c.sqlca->sqlerrd[2] = o.count;
+  if (o.code != 0) {
+    ReportCode(c, o.code);
+    c.sqlca->sqlerrd[2] = o.count;
+  }
+}
 
 CursorSlot& OpenSlot(ClientConnection& cc, const char* cursor) {
   if (!cursor || !*cursor) throw SqlError(SQLE_CURSOR_NOT_DECLARED);
@@ -84,45 +113,57 @@ void Open(SQLCA* sqlca, char* cursor, char* stmt_name, char* progname, short* st
 void Fetch(SQLCA* sqlca, char* cursor, unsigned short offset_type, a_sql_int32 offset, struct sqlda* descriptor,
            short blocksize, unsigned short options) {
   Request(sqlca, [&](Client& c) {
-    OpenSlot(c.Current(), cursor);
-    throw SqlError(SQLE_NOT_IMPLEMENTED, {"FETCH"});
+    ClientConnection& cc = c.Current();
+    CursorSlot& slot = OpenSlot(cc, cursor);
+    EngineRequest r(cc);
+    Report(c, dbl::Fetch(*slot.cursor, offset_type, offset, descriptor, options));
   });
 }
 
 void FetchArray(SQLCA* sqlca, char* cursor, unsigned short offset_type, a_sql_int32 offset, struct sqlda* descriptor,
                 short blocksize, unsigned short options, unsigned short rows) {
   Request(sqlca, [&](Client& c) {
-    OpenSlot(c.Current(), cursor);
-    throw SqlError(SQLE_NOT_IMPLEMENTED, {"FETCH"});
+    ClientConnection& cc = c.Current();
+    CursorSlot& slot = OpenSlot(cc, cursor);
+    EngineRequest r(cc);
+    Report(c, dbl::FetchArray(*slot.cursor, offset_type, offset, descriptor, options, rows));
   });
 }
 
 void GetData(SQLCA* sqlca, char* cursor, unsigned short column, a_sql_int32 offset, struct sqlda* descriptor,
              unsigned short reserved) {
   Request(sqlca, [&](Client& c) {
-    OpenSlot(c.Current(), cursor);
-    throw SqlError(SQLE_NOT_IMPLEMENTED, {"GET DATA"});
+    ClientConnection& cc = c.Current();
+    CursorSlot& slot = OpenSlot(cc, cursor);
+    EngineRequest r(cc);
+    Report(c, dbl::GetData(*slot.cursor, column, offset, descriptor));
   });
 }
 
 void PutInto(SQLCA* sqlca, char* cursor, struct sqlda* in, struct sqlda* out) {
   Request(sqlca, [&](Client& c) {
-    OpenSlot(c.Current(), cursor);
-    throw SqlError(SQLE_NOT_IMPLEMENTED, {"PUT"});
+    ClientConnection& cc = c.Current();
+    CursorSlot& slot = OpenSlot(cc, cursor);
+    EngineRequest r(cc);
+    Report(c, dbl::PutInto(*slot.cursor, in, out, *cc.conn));
   });
 }
 
 void Update(SQLCA* sqlca, char* cursor, struct sqlda* descriptor) {
   Request(sqlca, [&](Client& c) {
-    OpenSlot(c.Current(), cursor);
-    throw SqlError(SQLE_NOT_IMPLEMENTED, {"UPDATE"});
+    ClientConnection& cc = c.Current();
+    CursorSlot& slot = OpenSlot(cc, cursor);
+    EngineRequest r(cc);
+    Report(c, dbl::UpdateCurrent(*slot.cursor, descriptor, *cc.conn));
   });
 }
 
 void Delete(SQLCA* sqlca, char* cursor, char* owner, char* table) {
   Request(sqlca, [&](Client& c) {
-    OpenSlot(c.Current(), cursor);
-    throw SqlError(SQLE_NOT_IMPLEMENTED, {"DELETE"});
+    ClientConnection& cc = c.Current();
+    CursorSlot& slot = OpenSlot(cc, cursor);
+    EngineRequest r(cc);
+    Report(c, dbl::DeleteCurrent(*slot.cursor));
   });
 }
 
