@@ -27,7 +27,9 @@ struct ProcSqlCache {
     std::vector<std::pair<std::string, std::string>> markers;  // marker -> variable it stands for
   };
   std::mutex mutex;
-  std::map<const void*, Entry> entries;  // keyed by the address of the text in the parsed tree
+  // Keyed by the address of the text in the parsed tree (which lives as long as the cache) and
+  // the form it is used in (0 as written, 1 compared with a simple CASE's value).
+  std::map<std::pair<const void*, int>, Entry> entries;
 };
 
 std::shared_ptr<ProcSqlCache> MakeProcSqlCache() { return std::make_shared<ProcSqlCache>(); }
@@ -113,9 +115,10 @@ class Runner {
   // Embedded SQL with the variables it uses bound. run() is called with the final text and
   // values; unknown names that are variables are turned into markers, then run() again.
   template <class F>
-  auto WithVariables(const std::string& text, F run) -> decltype(run(text, std::vector<Value>{}));
+  auto WithVariables(const std::string& text, F run, int form = 0, const std::string* composed = nullptr)
+      -> decltype(run(text, std::vector<Value>{}));
   Value Eval(const std::string& expr);
-  bool Cond(const std::string& cond);
+  bool Cond(const std::string& cond, int form = 0, const std::string* composed = nullptr);
 
   const ProcDef& def_;
   ProcHost& host_;
@@ -145,19 +148,21 @@ std::string Runner::FindException(std::string_view name) const {
 }
 
 template <class F>
-auto Runner::WithVariables(const std::string& text, F run) -> decltype(run(text, std::vector<Value>{})) {
+auto Runner::WithVariables(const std::string& text, F run, int form, const std::string* composed)
+    -> decltype(run(text, std::vector<Value>{})) {
+  const auto key = std::make_pair(static_cast<const void*>(&text), form);
   ProcSqlCache& cache = *def_.sqlCache;
   ProcSqlCache::Entry entry;
   bool cached = false;
   {
     std::lock_guard<std::mutex> lock(cache.mutex);
-    auto it = cache.entries.find(&text);
+    auto it = cache.entries.find(key);
     if (it != cache.entries.end()) {
       entry = it->second;
       cached = true;
     }
   }
-  if (!cached) entry.sql = text;
+  if (!cached) entry.sql = composed ? *composed : text;
   for (int attempt = 0;; ++attempt) {
     std::vector<Value> values;
     values.reserve(entry.vars.size());
@@ -171,7 +176,7 @@ auto Runner::WithVariables(const std::string& text, F run) -> decltype(run(text,
       auto result = run(entry.sql, values);
       if (!cached || attempt > 0) {
         std::lock_guard<std::mutex> lock(cache.mutex);
-        cache.entries[&text] = entry;
+        cache.entries[key] = entry;
       }
       return result;
     } catch (const SqlError& e) {
@@ -203,12 +208,12 @@ Value Runner::Eval(const std::string& expr) {
   });
 }
 
-bool Runner::Cond(const std::string& cond) {
+bool Runner::Cond(const std::string& cond, int form, const std::string* composed) {
   // NULL (unknown) counts as false, as the language's IF and WHILE have it.
   return WithVariables(cond, [&](const std::string& c, const std::vector<Value>& values) {
     ProcRows r = host_.Query("SELECT CASE WHEN (" + c + ") THEN 1 ELSE 0 END", values, 1);
     return !r.rows.empty() && !r.rows[0].empty() && r.rows[0][0].kind == Value::Kind::Integer && r.rows[0][0].i != 0;
-  });
+  }, form, composed);
 }
 
 Flow Runner::Exec(const ProcBody& body) {
@@ -397,8 +402,10 @@ Flow Runner::ExecStmt(const ProcStmt& s) {
         for (const ProcBranch& b : s.branches)
           if (Cond(b.cond)) return Exec(b.body);
       } else {
-        for (const ProcBranch& b : s.branches)
-          if (Cond("(" + s.expr + ") = (" + b.cond + ")")) return Exec(b.body);
+        for (const ProcBranch& b : s.branches) {
+          const std::string compare = "(" + s.expr + ") = (" + b.cond + ")";
+          if (Cond(b.cond, 1, &compare)) return Exec(b.body);
+        }
       }
       return Exec(s.elseBody);
     }
