@@ -123,7 +123,7 @@ class LocalStatement : public Statement {
   LocalStatement(std::string text, Run run) : text_(std::move(text)), run_(std::move(run)) {}
   const std::string& Text() const override { return text_; }
   void DescribeOutput(std::vector<ColumnDesc>& out, bool& mayVary) override {
-    ClearColumns(out);
+    out.clear();
     mayVary = false;
   }
   void DescribeInput(std::vector<ParamDesc>& out) override { DescribeMarkers(text_, out); }

@@ -1,6 +1,8 @@
 // The seams where the statement layer of the SQLite engine hands work to the units that know
 // the SQL dialect, the type mapping, the catalog and the cursors. Each seam is one function,
-// so the engine code stays the same whichever unit fills it in.
+// so the engine code stays the same whichever unit fills it in. StatementSeams.cpp forwards
+// them to those units; its definitions are weak, so a unit that defines a seam itself (the
+// cursor unit's OpenCursor) replaces the forwarding one at link time.
 #pragma once
 
 #include <string>
@@ -17,7 +19,6 @@ class SqlStatement;
 std::string TranslateDialect(SqliteConnection& conn, std::string_view text);
 // Result-column descriptions of a prepared statement.
 void DescribeColumns(SqliteConnection& conn, sqlite3_stmt* st, const std::string& sql, std::vector<ColumnDesc>& out);
-void ClearColumns(std::vector<ColumnDesc>& out);
 // Host variables of a prepared statement (names after the colon, "?" for plain markers).
 void DescribeParameters(SqliteConnection& conn, sqlite3_stmt* st, const std::string& text, std::vector<ParamDesc>& out);
 // Host variables of a text the library runs itself (SET v = ..., ...).
