@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "dblib/Auth.h"
+#include "dblib/Catalog.h"
 #include "dblib/Registry.h"
 #include "dblib/Errors.h"
 #include "dblib/SqliteStatement.h"
@@ -136,6 +137,7 @@ void CreateDatabaseFile(const std::string& file) {
   try {
     Exec(db, "BEGIN");
     users::CreateSchema(db);
+    catalog::CreateSchema(db);
     Exec(db, "COMMIT");
   } catch (...) {
     sq::close_v2(db);
@@ -168,11 +170,12 @@ class SqliteFactory : public DatabaseFactory {
     // Check the file once now, so a start reports -83/-84 instead of the first connect.
     sqlite3* db = OpenHandle(file, false);
     try {
-      if (!users::HasSchema(db)) {
-        // A plain SQLite file: give it our catalog so users and owners work. Nothing else
-        // in the file is touched.
+      if (!users::HasSchema(db) || !catalog::HasSchema(db)) {
+        // A plain SQLite file (or one from before a catalog table existed): give it our
+        // catalog so users, owners and procedures work. Nothing else in the file is touched.
         Exec(db, "BEGIN IMMEDIATE");
         users::CreateSchema(db);
+        catalog::CreateSchema(db);
         Exec(db, "COMMIT");
       }
     } catch (...) {
