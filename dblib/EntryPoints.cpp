@@ -35,7 +35,11 @@ void RefuseNetwork(const ConnectionString& cs) {
     throw SqlError(SQLE_ENGINE_NOT_RUNNING);
 }
 
+// The client library's version is the flavour's; the engine behind every flavour is the same
+// one, so it reports one version. (A binding derives server behaviour from the engine version:
+// reporting 6 would make it expect a version-6 server's cursor positioning, which ours is not.)
 std::string VersionText() { return std::to_string(dbl_flavour_version()) + ".0.0.1"; }
+std::string EngineVersionText() { return "10.0.0.1"; }
 
 struct Located {
   std::shared_ptr<Engine> engine;            // this process
@@ -511,7 +515,7 @@ _esqlentry_ unsigned short db_connection_info(SQLCA* ca, short kind, struct sqld
   return Request(ca, [&](Client& c) {
            ClientConnection& cc = c.Current();
            switch (kind) {
-             case DB_CONNINFO_ENGINE_VERSION: WriteText(descriptor, VersionText()); break;
+             case DB_CONNINFO_ENGINE_VERSION: WriteText(descriptor, EngineVersionText()); break;
              case DB_CONNINFO_ENGINE_NAME: WriteText(descriptor, cc.conn->EngineName()); break;
              case DB_CONNINFO_DATABASE_NAME: WriteText(descriptor, cc.conn->DatabaseName()); break;
              default: throw SqlError(SQLE_INVALID_OPTION_SETTING, {"connection information"});

@@ -82,15 +82,14 @@ std::string CheckOptionValue(std::string_view name, std::string_view value) {
   }
   if (IsBoolOption(n)) {
     std::string u = UpperName(v);
-    if (u == "ON" || u == "YES" || u == "TRUE" || u == "1") return "On";
-    if (u == "OFF" || u == "NO" || u == "FALSE" || u == "0") return "Off";
+    // Stored as written (read back as the client set it), checked case-insensitively.
+    if (u == "ON" || u == "YES" || u == "TRUE" || u == "1" || u == "OFF" || u == "NO" || u == "FALSE" || u == "0")
+      return v;
     throw SqlError(SQLE_INVALID_OPTION_SETTING, {n});
   }
   if (strcasecmp(n.c_str(), "ansi_update_constraints") == 0) {
     std::string u = UpperName(v);
-    if (u == "OFF") return "Off";
-    if (u == "CURSORS") return "Cursors";
-    if (u == "STRICT") return "Strict";
+    if (u == "OFF" || u == "CURSORS" || u == "STRICT") return v;
     throw SqlError(SQLE_INVALID_OPTION_SETTING, {n});
   }
   return v;

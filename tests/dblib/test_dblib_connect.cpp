@@ -139,7 +139,7 @@ TEST_F(Connections, OptionsAreTemporaryOrPermanentAndReadBackAsText) {
   EXPECT_EQ(get("ansi_update_constraints"), "Cursors");
   EXPECT_EQ(get("isolation_level"), "0");
   EXPECT_EQ(set(1, "row_counts", "ON"), 0);
-  EXPECT_EQ(get("ROW_COUNTS"), "On");
+  EXPECT_EQ(get("ROW_COUNTS"), "ON");  // read back as written
   EXPECT_EQ(set(1, "isolation_level", "7"), SQLE_INVALID_OPTION_SETTING);
   EXPECT_EQ(get("isolation_level"), "0");
   EXPECT_EQ(set(1, "my_own_option", "hello"), 0);
@@ -150,7 +150,7 @@ TEST_F(Connections, OptionsAreTemporaryOrPermanentAndReadBackAsText) {
   MustExec("SET TEMPORARY OPTION quoted_identifier = 'Off'");
   db_string_disconnect(&ca, nullptr);
   ConnectFile(file, "opts");
-  EXPECT_EQ(get("ansi_update_constraints"), "Off");
+  EXPECT_EQ(get("ansi_update_constraints"), "off");
   EXPECT_EQ(get("row_counts"), "Off");
   EXPECT_EQ(get("quoted_identifier"), "On");
   // A value longer than the buffer is cut and reported.
