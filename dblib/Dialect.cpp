@@ -218,8 +218,15 @@ void ConcatRange(const std::vector<Token>& t, size_t b, size_t e, const DialectC
         for (size_t op : ops) edits.push_back({t[op].pos, 1, "||"});
         for (const Term& term : terms) {
           if (term.last - term.first <= 1) continue;
-          bool wrapped = t[term.first].kind == Token::Open && MatchClose(t, term.first) == term.last - 1;
-          if (wrapped) continue;
+          // only an operator at the term's own level needs parentheses (|| binds tighter)
+          bool hasOperator = false;
+          int d = 0;
+          for (size_t k = term.first; k < term.last; ++k) {
+            if (t[k].kind == Token::Open) ++d;
+            else if (t[k].kind == Token::Close) --d;
+            else if (d == 0 && (t[k].kind == Token::Op || IsKeyword(t[k]))) hasOperator = true;
+          }
+          if (!hasOperator) continue;
           edits.push_back({t[term.first].pos, 0, "("});
           edits.push_back({EndOf(t[term.last - 1]), 0, ")"});
         }
@@ -260,7 +267,9 @@ std::string TopPass(std::string_view sql) {
       }
       endTok += 3;
     }
-    edits.push_back({t[k].pos, t[endTok - 1].pos + t[endTok - 1].text.size() - t[k].pos, ""});
+    size_t cut = EndOf(t[endTok - 1]);
+    while (cut < sql.size() && std::isspace(static_cast<unsigned char>(sql[cut]))) ++cut;
+    edits.push_back({t[k].pos, cut - t[k].pos, ""});
     // the end of this SELECT: the close of the enclosing group, or the end of the statement
     int depth = 0;
     size_t end = endTok;
@@ -427,7 +436,7 @@ std::vector<Token> Tokenize(std::string_view s) {
       push(Token::Marker, b, i);
       continue;
     }
-    if (c == ':' && i + 1 < n && IsIdentChar(static_cast<unsigned char>(s[i + 1])) &&
+    if (c == ':' && (i == 0 || s[i - 1] != ':') && i + 1 < n && IsIdentChar(static_cast<unsigned char>(s[i + 1])) &&
         !std::isdigit(static_cast<unsigned char>(s[i + 1]))) {
       ++i;
       while (i < n && IsIdentChar(static_cast<unsigned char>(s[i]))) ++i;

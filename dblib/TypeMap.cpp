@@ -488,14 +488,15 @@ TypeInfo InferExpressionType(std::string_view expression, ColumnResolver& resolv
   std::vector<Token> t = Tokenize(expression);
   // a trailing alias ("expr AS name" or "expr name") is not part of the expression
   size_t e = t.size();
-  if (e >= 2 && t[e - 2].Is("as")) e -= 2;
-  else if (e >= 2 && t[e - 1].IsIdent() && (t[e - 2].kind == Token::Close || t[e - 2].kind == Token::String ||
-                                            t[e - 2].kind == Token::Number || t[e - 2].Is("end")))
-    e -= 1;
-  else if (e == 2 && t[0].IsIdent() && t[1].IsIdent() && !t[0].Is("not"))
-    e -= 1;
-  else if (e >= 4 && t[e - 1].IsIdent() && t[e - 2].IsIdent() && t[e - 3].kind == Token::Dot)
-    e -= 1;  // q.col alias
+  bool lastIsName = e >= 2 && t[e - 1].IsIdent() && !t[e - 1].Is("end") && !t[e - 1].Is("null");
+  if (e >= 2 && t[e - 2].Is("as")) {
+    e -= 2;
+  } else if (lastIsName) {
+    const Token& p = t[e - 2];
+    bool afterOperand = p.kind == Token::Close || p.kind == Token::String || p.kind == Token::Number ||
+                        p.Is("end") || (p.IsIdent() && !p.Is("not") && !p.Is("distinct"));
+    if (afterOperand) e -= 1;
+  }
   Inference inf(t, resolver);
   return inf.Range(0, e);
 }
