@@ -597,7 +597,9 @@ class TZyloSQL : public TComponent {
   void CheckWritable();
   void ClearAll(bool SetNull);
   bool FinishOpen(bool Ok);  // fires AfterOpen when Ok
-  bool FetchAfterOpen(bool Ok);
+  bool FetchAfterOpen(bool Ok);  // first row, then AfterOpen when there is one
+  bool OpenPreparedSteps(const TVariantArray& Params, bool ReadOnly);
+  bool OpenTextSteps(const AnsiString& SQL, const TVariantArray& Params, bool ReadOnly);
 
   TZyloSession* FSession = nullptr;
   bool FNeedLibrary = true;           // entry points must be fetched before the next library call
