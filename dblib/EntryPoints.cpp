@@ -8,6 +8,7 @@
 #include "dblib/Client.h"
 #include "dblib/ConnectionString.h"
 #include "dblib/Flavour.h"
+#include "dblib/Transfer.h"
 #include "dblib/esql.h"
 
 namespace dbl {
@@ -155,50 +156,14 @@ void Connect(Client& client, const char* parms) {
   client.Add(std::move(cc));
 }
 
-void FillString(SQLDA* da, const std::string& text) {
-  if (!da || da->sqld < 1 || !da->sqlvar[0].sqldata) throw SqlError(SQLE_SQLDA_TOO_SMALL);
-  SQLVAR& v = da->sqlvar[0];
-  int type = v.sqltype & DT_TYPES;
-  if (type != DT_STRING && type != DT_VARCHAR && type != DT_FIXCHAR && type != DT_LONGVARCHAR)
-    throw SqlError(SQLE_SQLDA_INVALID_DATATYPE);
-  size_t cap;
-  bool truncated = false;
-  if (type == DT_STRING) {
-    cap = v.sqllen > 0 ? size_t(v.sqllen) - 1 : 0;
-    size_t n = std::min(cap, text.size());
-    truncated = n < text.size();
-    std::memcpy(v.sqldata, text.data(), n);
-    static_cast<char*>(v.sqldata)[n] = 0;
-    if (v.sqllen <= 0) truncated = !text.empty();
-  } else if (type == DT_FIXCHAR) {
-    cap = size_t(std::max<short>(v.sqllen, 0));
-    size_t n = std::min(cap, text.size());
-    truncated = n < text.size();
-    std::memcpy(v.sqldata, text.data(), n);
-    std::memset(static_cast<char*>(v.sqldata) + n, ' ', cap - n);
-  } else if (type == DT_VARCHAR) {
-    auto* vc = static_cast<VARCHAR*>(v.sqldata);
-    cap = v.sqllen > 2 ? size_t(v.sqllen) - 2 : 0;
-    size_t n = std::min(cap, text.size());
-    truncated = n < text.size();
-    vc->len = a_sql_ulen(n);
-    std::memcpy(vc->array, text.data(), n);
-  } else {
-    auto* lv = static_cast<LONGVARCHAR*>(v.sqldata);
-    size_t n = std::min<size_t>(lv->array_len, text.size());
-    truncated = n < text.size();
-    std::memcpy(lv->array, text.data(), n);
-    lv->stored_len = a_sql_uint32(n);
-    lv->untrunc_len = a_sql_uint32(text.size());
-  }
-  if (v.sqlind) *v.sqlind = truncated ? a_sql_len(std::min<size_t>(text.size(), 32767)) : 0;
-  if (truncated) throw SqlError(SQLE_TRUNCATED);
-}
-
 }  // namespace
 
 // Option values and connection information pass through one-variable string descriptors.
-void WriteText(SQLDA* da, const std::string& text) { FillString(da, text); }
+void WriteText(SQLDA* da, const std::string& text) {
+  if (!da || da->sqld < 1 || da->sqln < 1) throw SqlError(SQLE_SQLDA_TOO_SMALL);
+  // A cut value is still delivered; the warning says so.
+  if (int w = WriteValue(da->sqlvar[0], Value::Text(text))) throw SqlError(w);
+}
 
 }  // namespace dbl
 

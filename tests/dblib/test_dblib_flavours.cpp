@@ -29,7 +29,9 @@ class Library {
  public:
   explicit Library(const char* file) {
     std::string path = LibDir() + "/" + file;
-    h_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // NODELETE: the library's process-wide state (engines, clients) lives until the process
+    // ends, as with the binding, which never unloads it either.
+    h_ = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
   }
   ~Library() {
     if (h_) dlclose(h_);
