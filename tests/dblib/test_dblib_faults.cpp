@@ -125,6 +125,34 @@ TEST_F(Faults, WaitCallbackRunsDuringALongRequestAndMayCancelIt) {
   g_seen = nullptr;
 }
 
+std::vector<std::string>* g_lines = nullptr;
+int g_dropped = 0;
+
+TEST_F(Faults, DebugLinesAndConnectionDroppedReachTheirCallbacks) {
+  std::string file = CreateDb("debug");
+  std::vector<std::string> lines;
+  g_lines = &lines;
+  g_dropped = 0;
+  auto onDebug = [](SQLCA*, char* text) { g_lines->push_back(text); };
+  auto onDropped = [](SQLCA*, char*) { ++g_dropped; };
+  using DebugCb = void (*)(SQLCA*, char*);
+  DebugCb d = onDebug, x = onDropped;
+  db_register_a_callback(&ca, DB_CALLBACK_DEBUG_MESSAGE, reinterpret_cast<SQL_CALLBACK_PARM>(d));
+  db_register_a_callback(&ca, DB_CALLBACK_CONN_DROPPED, reinterpret_cast<SQL_CALLBACK_PARM>(x));
+  ConnectFile(file, "debug", ";LOG=client.log");
+  Query("SELECT 'traced'");
+  bool seen = false;
+  for (auto& l : lines) seen = seen || (l.find("SELECT 'traced'") != std::string::npos && l.back() == '\n');
+  EXPECT_TRUE(seen) << lines.size() << " lines";
+  std::string stop = "ENG=debug;UNC=YES";
+  ASSERT_EQ(db_stop_engine(&ca, stop.data()), 1u) << Message(ca);
+  EXPECT_EQ(Exec("SELECT 1"), SQLE_CONNECTION_TERMINATED);
+  EXPECT_EQ(g_dropped, 1);
+  db_register_a_callback(&ca, DB_CALLBACK_DEBUG_MESSAGE, nullptr);
+  db_register_a_callback(&ca, DB_CALLBACK_CONN_DROPPED, nullptr);
+  g_lines = nullptr;
+}
+
 TEST_F(Faults, SeveralConnectionsRunOnSeveralThreads) {
   std::string file = CreateDb("threads");
   ConnectFile(file, "threads");
