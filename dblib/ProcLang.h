@@ -160,6 +160,8 @@ ProcCallText ParseCallText(std::string_view text);
 // function name, not an alias after AS, not in the column list of an INSERT) by `marker`.
 // Returns the number of replacements.
 int ReplaceIdentifier(std::string& sql, std::string_view name, std::string_view marker);
+// Host-variable markers ('?' and ':name') in a text, every occurrence counted.
+int CountMarkers(std::string_view sql);
 // The distinct `:name` markers of a text in the order SQLite numbers them (first appearance).
 std::vector<std::string> NamedMarkers(std::string_view sql);
 

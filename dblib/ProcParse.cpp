@@ -258,7 +258,12 @@ void Parser::ParseParams(ProcDef& def) {
   if (AcceptOp(")")) return;
   for (;;) {
     ProcParam p;
-    if (Accept("IN")) p.mode = ParmMode::In;
+    if (def.isFunction) {
+      // Function parameters are input only.
+      p.mode = ParmMode::In;
+      if (IsWord("OUT") || IsWord("INOUT")) Fail("a function takes IN parameters only");
+      Accept("IN");
+    } else if (Accept("IN")) p.mode = ParmMode::In;
     else if (Accept("OUT")) p.mode = ParmMode::Out;
     else if (Accept("INOUT")) p.mode = ParmMode::InOut;
     size_t at = pos_;
@@ -829,6 +834,13 @@ int ReplaceIdentifier(std::string& sql, std::string_view name, std::string_view 
     sql.replace(x.begin, x.end - x.begin, marker);
   }
   return static_cast<int>(hits.size());
+}
+
+int CountMarkers(std::string_view sql) {
+  int n = 0;
+  for (const Token& t : Lex(sql))
+    if (t.kind == Token::Kind::Param) ++n;
+  return n;
 }
 
 std::vector<std::string> NamedMarkers(std::string_view sql) {

@@ -449,7 +449,12 @@ Value SqliteConnection::ColumnValue(sqlite3_stmt* st, int i) {
 std::unique_ptr<Statement> SqliteConnection::Prepare(std::string_view text) {
   Lexer lx{text};
   std::string w1 = lx.Keyword();
-  if (w1.empty()) throw SqlError(SQLE_SYNTAX_ERROR, {"end of statement", ""}, 0);
+  if (w1.empty()) {
+    // Texts that do not start with a word (e.g. "? = CALL f(?)") may still be a hook's.
+    for (PrepareHook hook : Hooks())
+      if (auto st = hook(*this, text)) return st;
+    throw SqlError(SQLE_SYNTAX_ERROR, {"end of statement", ""}, 0);
+  }
   size_t afterFirst = lx.i;
   std::string w2 = lx.Keyword();
   size_t afterSecond = lx.i;

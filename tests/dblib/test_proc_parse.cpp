@@ -68,6 +68,9 @@ TEST(ProcParse, FunctionReturnValueIsFirstCatalogRow) {
   EXPECT_TRUE(rows[0].modeOut);
   EXPECT_EQ(rows[1].parmId, 2);
   EXPECT_EQ(rows[1].parmType, 0);
+  EXPECT_TRUE(rows[1].modeIn);
+  EXPECT_FALSE(rows[1].modeOut);  // function parameters are IN whatever is written
+  EXPECT_THROW(ParseProcDdl("create function g(out x int) returns int begin return 1 end"), SqlError);
 }
 
 TEST(ProcParse, DropAlterAndRecognisers) {
