@@ -163,7 +163,7 @@ std::vector<std::string> ViewTexts(bool dba) {
               "  THEN 'autoincrement' ELSE p.dflt_value END AS \"default\","
               " NULL AS \"check\", NULL AS user_type, NULL AS format_str, 'R' AS column_type,"
               " NULL AS remote_name, NULL AS remote_type"
-              " FROM temp.systable t JOIN pragma_table_info(t.table_name, 'main') p");
+              " FROM temp.systable t CROSS JOIN pragma_table_info(t.table_name, 'main') p");
   std::string domains = "CREATE TEMP VIEW sysdomain(domain_id, domain_name, type_id, \"precision\") AS VALUES ";
   bool first = true;
   for (const DomainRow& d : Domains()) {
@@ -194,11 +194,11 @@ std::vector<std::string> ViewTexts(bool dba) {
               " CASE WHEN il.origin = 'u' THEN 'U' WHEN il.\"unique\" THEN 'Y' ELSE 'N' END AS \"unique\","
               " t.creator AS creator, il.name AS index_name, 0 AS hash_limit, 'SA' AS index_owner,"
               " 'SA' AS index_type, NULL AS remarks"
-              " FROM temp.systable t JOIN pragma_index_list(t.table_name, 'main') il"
+              " FROM temp.systable t CROSS JOIN pragma_index_list(t.table_name, 'main') il"
               " WHERE t.table_type = 'BASE' AND il.origin IN ('c', 'u')");
   v.push_back("CREATE TEMP VIEW sysixcol AS SELECT i.table_id AS table_id, i.index_id AS index_id,"
               " x.seqno AS sequence, x.cid + 1 AS column_id, CASE WHEN x.\"desc\" THEN 'D' ELSE 'A' END AS \"order\""
-              " FROM temp.sysindex i JOIN pragma_index_xinfo(i.index_name, 'main') x WHERE x.key = 1 AND x.cid >= 0");
+              " FROM temp.sysindex i CROSS JOIN pragma_index_xinfo(i.index_name, 'main') x WHERE x.key = 1 AND x.cid >= 0");
   v.push_back("CREATE TEMP VIEW dummy AS SELECT 0 AS dummy_col");
   return v;
 }
