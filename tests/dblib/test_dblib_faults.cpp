@@ -153,6 +153,38 @@ TEST_F(Faults, DebugLinesAndConnectionDroppedReachTheirCallbacks) {
   g_lines = nullptr;
 }
 
+struct Received {
+  int type = -1;
+  int code = -1;
+  std::string text;
+};
+Received* g_received = nullptr;
+
+TEST_F(Faults, MessagesToTheClientReachTheMessageCallback) {
+  std::string file = CreateDb("msgs");
+  ConnectFile(file, "msgs");
+  MustExec("CREATE PROCEDURE hello() BEGIN MESSAGE 'hello ', 'there' TYPE WARNING TO CLIENT; END");
+  Received got;
+  g_received = &got;
+  auto onMessage = [](SQLCA*, unsigned char type, an_sql_code code, unsigned short length, char* msg) {
+    g_received->type = type;
+    g_received->code = code;
+    g_received->text.assign(msg, length);  // not NUL-terminated: the length counts
+  };
+  using Cb = void (*)(SQLCA*, unsigned char, an_sql_code, unsigned short, char*);
+  Cb cb = onMessage;
+  db_register_a_callback(&ca, DB_CALLBACK_MESSAGE, reinterpret_cast<SQL_CALLBACK_PARM>(cb));
+  MustExec("CALL hello()");
+  EXPECT_EQ(got.type, MESSAGE_TYPE_WARNING);
+  EXPECT_EQ(got.code, 0);
+  EXPECT_EQ(got.text, "hello there");
+  db_register_a_callback(&ca, DB_CALLBACK_MESSAGE, nullptr);
+  got.text.clear();
+  MustExec("CALL hello()");  // without a callback the message goes nowhere, the call succeeds
+  EXPECT_TRUE(got.text.empty());
+  g_received = nullptr;
+}
+
 TEST_F(Faults, SeveralConnectionsRunOnSeveralThreads) {
   std::string file = CreateDb("threads");
   ConnectFile(file, "threads");
