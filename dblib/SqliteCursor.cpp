@@ -37,20 +37,25 @@ struct Stmt {
   }
 };
 
+// One column through its sqlite3_value: a single call that takes the connection's mutex, the
+// accessors after it take none (the fetch path reads every column of every row this way).
+// Reading an unprotected value like this is safe because a connection and its cursors are used
+// by one thread at a time; another thread only ever interrupts it.
 ValueRef ColumnRef(sqlite3_stmt* st, int i) {
   ValueRef r;
-  switch (sq::column_type(st, i)) {
-    case SQLITE_INTEGER: r.kind = Value::Kind::Integer; r.i = sq::column_int64(st, i); break;
-    case SQLITE_FLOAT: r.kind = Value::Kind::Real; r.d = sq::column_double(st, i); break;
+  sqlite3_value* v = sq::column_value(st, i);
+  switch (sq::value_type(v)) {
+    case SQLITE_INTEGER: r.kind = Value::Kind::Integer; r.i = sq::value_int64(v); break;
+    case SQLITE_FLOAT: r.kind = Value::Kind::Real; r.d = sq::value_double(v); break;
     case SQLITE_TEXT:
       r.kind = Value::Kind::Text;
-      r.p = reinterpret_cast<const char*>(sq::column_text(st, i));
-      r.n = static_cast<size_t>(sq::column_bytes(st, i));
+      r.p = reinterpret_cast<const char*>(sq::value_text(v));
+      r.n = static_cast<size_t>(sq::value_bytes(v));
       break;
     case SQLITE_BLOB:
       r.kind = Value::Kind::Blob;
-      r.p = static_cast<const char*>(sq::column_blob(st, i));
-      r.n = static_cast<size_t>(sq::column_bytes(st, i));
+      r.p = static_cast<const char*>(sq::value_blob(v));
+      r.n = static_cast<size_t>(sq::value_bytes(v));
       break;
     default: break;
   }
