@@ -756,6 +756,9 @@ public:
 
 private:
   struct TImpl;
+  void WriteObject(TComponent* Component);
+  void WriteProperties(TPersistent* Instance);
+  void WriteCollection(const AnsiString& Name, TCollection* Collection);
   std::unique_ptr<TImpl> FImpl;
 };
 
@@ -786,6 +789,10 @@ public:
 
 private:
   struct TImpl;
+  TComponent* ReadObject(TComponent* Instance, TComponent* Owner);
+  void ReadProperty(TPersistent* Instance, const AnsiString& Path, TComponent* Component);
+  void ReadPropertyValue(TPersistent* Instance, const TPropInfo& Prop, TComponent* Component);
+  void ReadCollection(TCollection* Collection, TComponent* Component);
   std::unique_ptr<TImpl> FImpl;
 };
 
