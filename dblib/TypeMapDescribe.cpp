@@ -173,8 +173,8 @@ void DescribeHostVariables(SqliteConnection& conn, sqlite3_stmt* st, const std::
   for (size_t m = 0; m < markers.size(); ++m) {
     size_t i = markers[m];
     if (i >= 2 && Comparison(t[i - 1])) {
-      types[m] = colref(i - 2, i);
-      if (!types[m].Known() && i >= 4) types[m] = colref(i - 4, i - 1);
+      types[m] = colref(i - 2, i - 1);                                     // col = ?
+      if (!types[m].Known() && i >= 4) types[m] = colref(i - 4, i - 1);  // t.col = ?
     }
     if (!types[m].Known() && i + 2 < t.size() && Comparison(t[i + 1])) {
       size_t e = i + 3;
