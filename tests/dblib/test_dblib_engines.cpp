@@ -139,6 +139,20 @@ TEST_F(Engines, StaleRegistryEntryOfADeadProcessIsRemoved) {
   EXPECT_EQ(ca.sqlcode, 0);
 }
 
+TEST_F(Engines, EntriesOfReusedPidsAndGarbageEntriesCountAsStale) {
+  std::filesystem::create_directories(dir.File("engines"));
+  // A live process (our parent) but another start time: the pid was reused, the entry is old.
+  { std::ofstream(dir.File("engines/REUSED.eng")) << "engine\treused\npid\t" << getppid() << "\nstart\t1\n"; }
+  { std::ofstream(dir.File("engines/JUNK.eng")) << "\x01\x02 not an entry at all"; }
+  EXPECT_EQ(db_find_engine(&ca, const_cast<char*>("reused")), 0);
+  EXPECT_FALSE(std::filesystem::exists(dir.File("engines/REUSED.eng")));
+  EXPECT_FALSE(std::filesystem::exists(dir.File("engines/JUNK.eng")));
+  engines.push_back("reused");
+  EXPECT_EQ(Start("ENG=reused"), 1u) << Message(ca);
+  EXPECT_EQ(ca.sqlcode, 0);
+  EXPECT_NE(RegistryEntry("reused").find("pid\t" + std::to_string(getpid())), std::string::npos);
+}
+
 TEST_F(Engines, SecondProcessConnectsByEngineAndDatabaseName) {
   std::string file = CreateDb("multi");
   ConnectFile(file, "multi");
