@@ -162,6 +162,9 @@ ProcCallText ParseCallText(std::string_view text);
 int ReplaceIdentifier(std::string& sql, std::string_view name, std::string_view marker);
 // Host-variable markers ('?' and ':name') in a text, every occurrence counted.
 int CountMarkers(std::string_view sql);
+// Replaces every `:name` marker by '?' and lists the names in order of occurrence, so values can
+// be bound by position whatever the engine does with named markers.
+std::string PositionalMarkers(std::string_view sql, std::vector<std::string>& names);
 // The distinct `:name` markers of a text in the order SQLite numbers them (first appearance).
 std::vector<std::string> NamedMarkers(std::string_view sql);
 

@@ -836,6 +836,21 @@ int ReplaceIdentifier(std::string& sql, std::string_view name, std::string_view 
   return static_cast<int>(hits.size());
 }
 
+std::string PositionalMarkers(std::string_view sql, std::vector<std::string>& names) {
+  names.clear();
+  std::string out;
+  size_t at = 0;
+  for (const Token& t : Lex(sql)) {
+    if (t.kind != Token::Kind::Param || t.text.size() < 2 || t.text[0] != ':') continue;
+    out.append(sql.substr(at, t.begin - at));
+    out += '?';
+    names.push_back(t.text);
+    at = t.end;
+  }
+  out.append(sql.substr(at));
+  return out;
+}
+
 int CountMarkers(std::string_view sql) {
   int n = 0;
   for (const Token& t : Lex(sql))

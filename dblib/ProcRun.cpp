@@ -22,8 +22,9 @@ namespace dbl {
 
 struct ProcSqlCache {
   struct Entry {
-    std::string sql;                // text with :zvK markers
-    std::vector<std::string> vars;  // variable name of each marker, in SQLite's marker order
+    std::string sql;                // text with :zvK markers where variables are used
+    std::string run;                // the same with every marker a positional '?'
+    std::vector<std::string> vars;  // variable name of each '?' of run, in order
     std::vector<std::pair<std::string, std::string>> markers;  // marker -> variable it stands for
   };
   std::mutex mutex;
@@ -162,7 +163,7 @@ auto Runner::WithVariables(const std::string& text, F run, int form, const std::
       cached = true;
     }
   }
-  if (!cached) entry.sql = composed ? *composed : text;
+  if (!cached) entry.sql = entry.run = composed ? *composed : text;
   for (int attempt = 0;; ++attempt) {
     std::vector<Value> values;
     values.reserve(entry.vars.size());
@@ -173,7 +174,7 @@ auto Runner::WithVariables(const std::string& text, F run, int form, const std::
     }
     bool learnt = false;
     try {
-      auto result = run(entry.sql, values);
+      auto result = run(entry.run, values);
       if (!cached || attempt > 0) {
         std::lock_guard<std::mutex> lock(cache.mutex);
         cache.entries[key] = entry;
@@ -189,9 +190,11 @@ auto Runner::WithVariables(const std::string& text, F run, int form, const std::
       learnt = true;
     }
     if (learnt) {
-      // SQLite numbers named markers by first appearance; bind the variables in that order.
+      // Every use of a variable becomes one positional marker, bound in order of appearance.
+      std::vector<std::string> order;
+      entry.run = PositionalMarkers(entry.sql, order);
       entry.vars.clear();
-      for (const std::string& m : NamedMarkers(entry.sql)) {
+      for (const std::string& m : order) {
         for (const auto& [mk, var] : entry.markers)
           if (mk == m) entry.vars.push_back(var);
       }

@@ -16,6 +16,7 @@
 #include "dblib/Catalog.h"
 #include "dblib/Cursor.h"
 #include "dblib/Errors.h"
+#include "dblib/ProcAlerts.h"
 #include "dblib/ProcHost.h"
 #include "dblib/ProcLang.h"
 #include "dblib/ProcRun.h"
@@ -172,6 +173,7 @@ struct FunctionTable {
   SqliteConnection* conn;
   std::set<std::string> names;  // lower case
   int64_t dataVersion = -1;     // PRAGMA data_version when last looked at
+  bool alertsTried = false;     // the alert procedures were looked for (and installed if missing)
 };
 
 std::mutex g_tablesMutex;
@@ -248,7 +250,7 @@ FunctionTable* TableOf(SqliteConnection& conn) {
     auto it = g_tables.find(db);
     if (it != g_tables.end()) return it->second;
   }
-  auto* t = new FunctionTable{&conn, {}, -1};
+  auto* t = new FunctionTable{&conn, {}, -1, false};
   if (sq::create_function_v2(db, "zyl_stored_functions", 0, SQLITE_UTF8, t, MarkerFunction, nullptr, nullptr,
                              DestroyTable) != SQLITE_OK) {
     DestroyTable(t);  // SQLite calls no destructor when the registration itself fails
@@ -277,6 +279,10 @@ void RefreshFunctions(SqliteConnection& conn, bool force) {
   sqlite3* db = conn.Handle();
   if (conn.Utility() || !catalog::HasSchema(db)) return;
   FunctionTable* t = TableOf(conn);
+  if (!t->alertsTried) {
+    t->alertsTried = true;
+    EnsureAlertProcedures(db, false);
+  }
   int64_t version = DataVersion(db);
   if (!force && version == t->dataVersion) return;
   t->dataVersion = version;
@@ -412,6 +418,11 @@ class CallStatement : public Statement {
  public:
   CallStatement(SqliteConnection& conn, std::string text) : conn_(conn), text_(std::move(text)), call_(ParseCallText(text_)) {
     def_ = LoadProcedure(conn_, call_.owner, call_.name);
+    // The alert procedures may still be missing when a busy database kept them from being
+    // installed on the way in: install them now, waiting for the lock this time.
+    if (!def_ && call_.name.size() > 9 && Lower(call_.name.substr(0, 9)) == "zp_alert_" &&
+        EnsureAlertProcedures(conn_.Handle(), true))
+      def_ = LoadProcedure(conn_, call_.owner, call_.name);
     if (!def_) throw SqlError(SQLE_PROCEDURE_NOT_FOUND, {call_.name});
     // Check the argument list now, so a bad call fails at PREPARE.
     std::vector<ProcArgValue> probe;
