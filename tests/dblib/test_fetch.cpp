@@ -324,7 +324,13 @@ TEST_F(CursorTest, ForwardOnlyCursorOverMillionsOfRowsKeepsMemoryFlat) {
   EXPECT_EQ(ca.sqlcode, SQLE_NOTFOUND);
   EXPECT_EQ(last, 10000000);
   EXPECT_EQ(calls, 99999);
+#if defined(__SANITIZE_ADDRESS__)
+  // The address sanitizer keeps freed blocks in quarantine, so resident memory says nothing
+  // about what the cursor holds; the plain build checks it.
+  (void)before;
+#else
   EXPECT_LT(ResidentKiB() - before, 8 * 1024);  // a few MiB at most, not 10 million rows
+#endif
 }
 
 }  // namespace
