@@ -12,6 +12,16 @@ TTestSession::TTestSession(TComponent* AOwner) : TZyloSession(AOwner) { SetLibra
 
 TTestSession::~TTestSession() { DestroySession(); }
 
+const TMetaClass& TTestSession::StaticClass() {
+  static const TMetaClass Meta = [] {
+    TMetaClass M("TTestSession", &TZyloSession::StaticClass(), TMetaClass::Factory<TTestSession>());
+    M.Property("LibraryFile", &TTestSession::GetLibraryFile, &TTestSession::SetLibraryFile,
+               AnsiString("libzylstandin.so"));
+    return M;
+  }();
+  return Meta;
+}
+
 void TTestSession::InternalLoadLibraryProcs() {
   Log.push_back("LoadLibraryProcs");
   ZylAssignProcAddress(Connect, reinterpret_cast<void*>(GetProcAddress(GetLibraryHandle(), "standin_connect")),

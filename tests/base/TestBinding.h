@@ -16,6 +16,10 @@ class TTestSession : public TZyloSession {
  public:
   explicit TTestSession(TComponent* AOwner = nullptr);
   ~TTestSession() override;
+  // Registered under "TTestSession" so that the text form can create it; adds LibraryFile with
+  // this binding's default, as a real binding does.
+  static const TMetaClass& StaticClass();
+  const TMetaClass& ClassType() const override { return StaticClass(); }
 
   void InternalLoadLibraryProcs() override;
   void InternalInitLibrary() override;

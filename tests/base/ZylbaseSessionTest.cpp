@@ -440,3 +440,32 @@ TEST_F(SessionTest, ConnectFailureWhileLoadingIsShownAtDesignTimeAndRaisedAtRunT
   EXPECT_THROW(R->Loaded(), EAsaException);
   SetMessageBoxHandler(Old);
 }
+
+TEST(ZylbaseSessionStreaming, TextFormConnectsWhenLoadingEndsAndWritesOnlyChangedProperties) {
+  RegisterClass(TTestSession::StaticClass());
+  AnsiString Text = "object Session1: TTestSession\n"
+                    "  Connected = True\n"
+                    "  LibraryPath = '" + LibDir() + "'\n"
+                    "  KeepConnection = False\n"
+                    "end\n";
+  std::unique_ptr<TComponent> C(TextToComponent(Text));
+  auto* S = dynamic_cast<TTestSession*>(C.get());
+  ASSERT_NE(S, nullptr);
+  EXPECT_TRUE(S->GetConnected()) << "Connected was applied after LibraryPath, in Loaded";
+  EXPECT_FALSE(S->GetKeepConnection());
+  EXPECT_TRUE(S->GetAutoCommit());
+
+  AnsiString Written = ComponentToText(S);
+  EXPECT_NE(Written.find("Connected = True"), AnsiString::npos) << Written;
+  EXPECT_NE(Written.find("KeepConnection = False"), AnsiString::npos) << Written;
+  EXPECT_EQ(Written.find("AutoCommit"), AnsiString::npos) << "defaults are not written: " << Written;
+  EXPECT_EQ(Written.find("LibraryFile"), AnsiString::npos) << Written;
+
+  AnsiString Off = "object Session2: TTestSession\n"
+                   "  ConnectOnLoading = False\n"
+                   "  Connected = True\n"
+                   "  LibraryPath = '" + LibDir() + "'\n"
+                   "end\n";
+  std::unique_ptr<TComponent> D(TextToComponent(Off));
+  EXPECT_FALSE(static_cast<TTestSession*>(D.get())->GetConnected());
+}
