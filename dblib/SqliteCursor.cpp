@@ -1,6 +1,8 @@
 // The SQLite cursor (see SqliteCursor.h for the scrolling scheme and the stream life cycle).
 #include "dblib/SqliteCursor.h"
 
+#include <strings.h>
+
 #include <unordered_map>
 
 #include "dblib/Dialect.h"
@@ -182,6 +184,15 @@ class SqliteCursor final : public Cursor {
     sql += " WHERE rowid = ?";
     vals.push_back(Value::Int(rowid));
     int64_t changed = Write(sql, vals);
+    // A new value of an INTEGER PRIMARY KEY column is the row's new rowid: follow it, so the
+    // cursor keeps finding its row.
+    for (const auto& [col, v] : changes) {
+      if (v.kind != Value::Kind::Integer || !IsRowidAlias(BaseColumn(col))) continue;
+      if (insertedRowid_ == rowid && insertedRowid_ != 0) insertedRowid_ = v.i;
+      if (scroll_ && pos_ >= 1 && static_cast<size_t>(pos_) <= rowids_.size()) rowids_[static_cast<size_t>(pos_ - 1)] = v.i;
+      if (!scroll_ && pos_ == streamRow_) curRowid_ = v.i;
+      rowid = v.i;
+    }
     // The row as stored now is what the cursor shows from here on.
     if (insertedRowid_ == 0) Park();
     src_ = LoadRowid(rowid) || LoadBaseRow(rowid) ? Src::Reread : Src::None;
@@ -423,6 +434,29 @@ class SqliteCursor final : public Cursor {
     if (scroll_ && pos_ >= 1 && static_cast<size_t>(pos_) <= rowids_.size()) return rowids_[static_cast<size_t>(pos_ - 1)];
     if (!scroll_ && pos_ >= 1 && pos_ == streamRow_) return curRowid_;
     throw SqlError(SQLE_NO_CURRENT_ROW);
+  }
+
+  bool IsRowidAlias(const std::string& column) const {
+    const char* type = nullptr;
+    const char* coll = nullptr;
+    int notNull = 0, pk = 0, autoinc = 0;
+    if (sq::table_column_metadata(conn_.Handle(), nullptr, table_.c_str(), column.c_str(), &type, &coll, &notNull, &pk,
+                                  &autoinc) != SQLITE_OK || !pk || !type)
+      return false;
+    if (strcasecmp(type, "INTEGER") != 0) return false;
+    // Only a table whose primary key is this one column uses it as the rowid.
+    Stmt info;
+    info.Reset(conn_.PrepareRaw("SELECT count(*) FROM pragma_table_info(" + QuoteLiteral(table_) + ") WHERE pk > 0"));
+    return sq::step(info.st) == SQLITE_ROW && sq::column_int64(info.st, 0) == 1;
+  }
+
+  static std::string QuoteLiteral(const std::string& text) {
+    std::string out = "'";
+    for (char ch : text) {
+      if (ch == '\'') out += '\'';
+      out += ch;
+    }
+    return out + "'";
   }
 
   const std::string& BaseColumn(int col) const {

@@ -75,6 +75,40 @@ TEST_F(ChangesTest, UpdateSendsOnlyTheVariablesThatCarryTypeAndData) {
   EXPECT_EQ(Query("SELECT count(*) FROM p WHERE qty IS NULL"), "1");  // only the current row
 }
 
+TEST_F(ChangesTest, ChangedIntegerKeyKeepsTheCursorOnItsRow) {
+  ASSERT_EQ(Open("SELECT id, name FROM p ORDER BY id", CUR_FOR_UPDATE), 0);
+  ASSERT_EQ(Next(), 0);
+  ASSERT_EQ(Next(), 0);  // id 2
+  SQLDA* v = Alloc(2);
+  int id = 200;
+  v->sqlvar[0].sqltype = DT_INT;
+  v->sqlvar[0].sqldata = &id;
+  dbpp_update(&ca, cur.data(), v);
+  ASSERT_EQ(ca.sqlcode, 0) << Message(ca);
+  // The row is found again under its new key: re-read, change again, delete.
+  SQLDA* r = Alloc(2);
+  int rid = 0;
+  char nm[31];
+  r->sqlvar[0].sqltype = DT_INT;
+  r->sqlvar[0].sqldata = &rid;
+  r->sqlvar[1].sqltype = DT_STRING | 1;
+  r->sqlvar[1].sqllen = sizeof nm;
+  r->sqlvar[1].sqldata = nm;
+  dbpp_fetch(&ca, cur.data(), FETCH_RELATIVE, 0, r, 0, 0);
+  ASSERT_EQ(ca.sqlcode, 0) << Message(ca);
+  EXPECT_EQ(rid, 200);
+  EXPECT_STREQ(nm, "n2");
+  char again[] = "moved";
+  SQLDA* w = Alloc(2);
+  w->sqlvar[1].sqltype = DT_STRING;
+  w->sqlvar[1].sqllen = sizeof again;
+  w->sqlvar[1].sqldata = again;
+  dbpp_update(&ca, cur.data(), w);
+  ASSERT_EQ(ca.sqlcode, 0) << Message(ca);
+  EXPECT_EQ(ca.sqlerrd[2], 1);
+  EXPECT_EQ(Query("SELECT name FROM p WHERE id = 200"), "moved");
+}
+
 TEST_F(ChangesTest, UpdateTakesAConnectionVariableByName) {
   MustExec("CREATE VARIABLE newname VARCHAR(30)");
   MustExec("SET newname = 'from variable'");
