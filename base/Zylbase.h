@@ -474,7 +474,9 @@ class TZyloSQL : public TComponent {
   bool CheckPopError(bool RaiseOnError);
   template <class E = EZyloException>
   [[noreturn]] void RaiseLastError(const AnsiString& Message, int32_t Code) {
-    GetSession()->RaiseLastError<E>(Message, Code);
+    // Without a session (a statement in design mode) there is no error record to keep.
+    if (FSession) FSession->RaiseLastError<E>(Message, Code);
+    throw E(Message, Code);
   }
   AnsiString GetLastError() const;
   int32_t GetLastErrorCode() const;

@@ -366,6 +366,8 @@ TEST_F(StatementTest, SessionLinkIsRequiredOutsideDesignMode) {
   EXPECT_EQ(Alone.GetSessionObject(), nullptr);
   Alone.SetDesigning(true);
   EXPECT_EQ(Alone.GetSession(), nullptr);
+  EXPECT_EQ(RaisedText([&] { Alone.MoveToFirst(); }), "The cursor is not opened") << "raised without a session";
+  EXPECT_EQ(RaisedText([&] { Alone.ExecutePrepared({}); }), "The statement is not prepared");
   EXPECT_EQ(Alone.GetLastErrorCode(), 0);
 }
 
