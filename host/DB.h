@@ -326,6 +326,8 @@ class TDataSource : public TComponent {
 public:
   explicit TDataSource(TComponent* AOwner);
   ~TDataSource() override;
+  static const TMetaClass& StaticClass();
+  const TMetaClass& ClassType() const override { return StaticClass(); }
 
   TDataSet* GetDataSet() const { return FDataSet; }
   void SetDataSet(TDataSet* Value);
@@ -415,7 +417,11 @@ private:
 class TDataSet : public TComponent {
 public:
   explicit TDataSet(TComponent* AOwner);
+  // Detaches data sources and frees the fields. It cannot close the cursor: the
+  // primitives belong to the derived class, whose destructor must call Close.
   ~TDataSet() override;
+  static const TMetaClass& StaticClass();  // abstract: no factory; publishes Active
+  const TMetaClass& ClassType() const override { return StaticClass(); }
 
   // --- opening and closing
   bool Active() const { return FState != dsInactive && FState != dsOpening; }

@@ -8,6 +8,15 @@
 
 TDataSet::TDataSet(TComponent* AOwner) : TComponent(AOwner) {}
 
+const TMetaClass& TDataSet::StaticClass() {
+  static const TMetaClass Meta = [] {
+    TMetaClass M("TDataSet", &TComponent::StaticClass());
+    M.Property("Active", &TDataSet::Active, &TDataSet::SetActive, false);
+    return M;
+  }();
+  return Meta;
+}
+
 TDataSet::~TDataSet() {
   // Closing calls the author's primitives; a derived data set whose destructor
   // already ran cannot take them any more, so derived classes close in their own

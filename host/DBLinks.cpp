@@ -6,6 +6,15 @@
 
 TDataSource::TDataSource(TComponent* AOwner) : TComponent(AOwner) {}
 
+const TMetaClass& TDataSource::StaticClass() {
+  static const TMetaClass Meta = [] {
+    TMetaClass M("TDataSource", &TComponent::StaticClass(), TMetaClass::Factory<TDataSource>());
+    M.ComponentProperty("DataSet", &TDataSource::GetDataSet, &TDataSource::SetDataSet);
+    return M;
+  }();
+  return Meta;
+}
+
 TDataSource::~TDataSource() {
   for (TDataLink* L : std::vector<TDataLink*>(FDataLinks)) L->SetDataSource(nullptr);
   SetDataSet(nullptr);

@@ -150,6 +150,16 @@ TModalResult TCustomForm::ShowModal() {
 
 // ---------------------------------------------------------------------------
 
+const TMetaClass& TForm::StaticClass() {
+  static const TMetaClass Meta("TForm", &TComponent::StaticClass(), TMetaClass::Factory<TForm>());
+  return Meta;
+}
+
+const TMetaClass& TDataModule::StaticClass() {
+  static const TMetaClass Meta("TDataModule", &TComponent::StaticClass(), TMetaClass::Factory<TDataModule>());
+  return Meta;
+}
+
 TDataModule::TDataModule(TComponent* AOwner) : TComponent(AOwner) {
   if (Screen) Screen->FDataModules.push_back(this);
 }

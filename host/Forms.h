@@ -75,6 +75,8 @@ private:
 class TForm : public TCustomForm {
 public:
   using TCustomForm::TCustomForm;
+  static const TMetaClass& StaticClass();
+  const TMetaClass& ClassType() const override { return StaticClass(); }
 };
 
 // A non-visual container of components (sessions, data sets) that the screen lists.
@@ -82,6 +84,8 @@ class TDataModule : public TComponent {
 public:
   explicit TDataModule(TComponent* AOwner);
   ~TDataModule() override;
+  static const TMetaClass& StaticClass();
+  const TMetaClass& ClassType() const override { return StaticClass(); }
   TNotifyEvent OnCreate, OnDestroy;
 };
 
