@@ -64,7 +64,11 @@
 //                                  last first, each removed from the list and
 //                                  notified first; finally the component leaves
 //                                  its owner, which notifies itself and its other
-//                                  owned components (opRemove).
+//                                  owned components (opRemove). While ~TComponent
+//                                  runs the derived parts are gone, so from then
+//                                  on only TComponent's own Notification is
+//                                  reached on the dying component; its siblings
+//                                  and holders are alive and get their overrides.
 //
 // Components must be created with new: deleting one runs Destroying() before any
 // destructor, so virtual calls still reach the whole object there. A component
@@ -129,7 +133,8 @@ struct TPropInfo {
   // tkClass: the object held. With SetObject the property references a component
   // (streamed by name); without it the object is owned by the instance and its own
   // properties are streamed nested ("SQL.Strings").
-  const TMetaClass* PropClass = nullptr;
+  // The class of the object held; a function, since a class may hold its own kind.
+  const TMetaClass& (*PropClass)() = nullptr;
   std::function<TObject*(const TObject&)> GetObject;
   std::function<void(TObject&, TObject*)> SetObject;
   std::function<bool(const TObject&)> Stored;  // unset: stored
@@ -240,7 +245,7 @@ public:
     TPropInfo Info;
     Info.Name = Name;
     Info.Kind = tkClass;
-    Info.PropClass = &P::StaticClass();
+    Info.PropClass = &P::StaticClass;
     Info.GetObject = [Getter](const TObject& O) -> TObject* { return (static_cast<const T&>(O).*Getter)(); };
     return AddProperty(std::move(Info));
   }
@@ -250,7 +255,7 @@ public:
     TPropInfo Info;
     Info.Name = Name;
     Info.Kind = tkClass;
-    Info.PropClass = &C::StaticClass();
+    Info.PropClass = &C::StaticClass;
     Info.GetObject = [Getter](const TObject& O) -> TObject* { return (static_cast<const T&>(O).*Getter)(); };
     Info.SetObject = [Setter, Name](TObject& O, TObject* Value) {
       C* Typed = dynamic_cast<C*>(Value);

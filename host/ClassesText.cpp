@@ -730,11 +730,13 @@ TComponent* TReader::ReadObject(TComponent* Instance, TComponent* Owner) {
     try {
       ReadProperty(C, Path, C);
     } catch (const EReadError& E) {
+      // Parse errors carry their line already; an inner object's error its own context.
       if (E.Message().rfind("Error reading", 0) == 0) throw;
+      throw EReadError(Format(LoadResString(SReadingError), {C->GetName(), AnsiString("."), Path, E.Message()}));
+    } catch (const Exception& E) {
+      // A setter refused the value (a conversion, a state check).
       throw EReadError(Format(LoadResString(SReadingError), {C->GetName(), AnsiString("."), Path,
                                                              Format(LoadResString(SParseError), {E.Message(), Line})}));
-    } catch (const Exception& E) {
-      throw EReadError(Format(LoadResString(SReadingError), {C->GetName(), AnsiString("."), Path, E.Message()}));
     }
   }
   I.Lexer->Take();

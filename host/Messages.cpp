@@ -186,7 +186,7 @@ int LoadResStrings(const AnsiString& Translation, int* Unknown) {
     const size_t Eq = Trimmed.find('=');
     if (Eq == AnsiString::npos) continue;
     const AnsiString Key = Trim(Trimmed.substr(0, Eq));
-    const AnsiString Text = Unescape(Trimmed.substr(Eq + 1));
+    const AnsiString Text = Unescape(TrimLeft(Trimmed.substr(Eq + 1)));
     int Numeric = 0;
     bool Done = TryStrToInt(Key, Numeric) ? ReplaceResString(Numeric, Text) : ReplaceResStringByName(Key, Text);
     if (Done) {

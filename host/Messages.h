@@ -50,7 +50,8 @@ AnsiString LoadResString(TResourceId Id);
 bool ResStringExists(TResourceId Id);
 TResourceId FindResStringId(const AnsiString& Name);  // -1 when unknown
 // Reads a translation: one entry a line, "NAME=text" or "number=text"; blank lines
-// and lines starting with ';' or '#' are ignored, "\n" and "\\" in the text stand
+// and lines starting with ';' or '#' are ignored, blanks around the key and
+// before the text are dropped, "\n" and "\\" in the text stand
 // for a line break and a backslash. Returns the number of entries applied; lines
 // naming unknown identifiers are counted in Unknown and otherwise ignored.
 int LoadResStrings(const AnsiString& Translation, int* Unknown = nullptr);
