@@ -206,8 +206,12 @@ void TDriveComboBox::SetDrive(char Value) {
 }
 
 void TDirectoryListBox::SetDirectory(const AnsiString& Value) {
+  // Paths written with backslashes (stored forms from other systems) name the same
+  // directories with this platform's delimiter; "\\" alone is the root.
+  AnsiString Path = Value.empty() ? AnsiString("/") : Value;
+  std::replace(Path.begin(), Path.end(), '\\', '/');
   std::error_code Ec;
-  std::filesystem::path P = std::filesystem::absolute(std::filesystem::path(Value.empty() ? "/" : Value), Ec);
+  std::filesystem::path P = std::filesystem::absolute(std::filesystem::path(Path), Ec);
   if (Ec || !std::filesystem::is_directory(P, Ec))
     throw EFOpenError(Format("Directory '%s' does not exist", Value));
   AnsiString Dir = P.lexically_normal().string();

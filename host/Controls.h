@@ -217,7 +217,7 @@ class TDirectoryListBox : public TWinControl {
 public:
   using TWinControl::TWinControl;
   const AnsiString& Directory() const { return FDirectory; }
-  // Raises EInOutError-like EFOpenError when the directory does not exist.
+  // Raises EFOpenError when the directory does not exist; the directory stays.
   void SetDirectory(const AnsiString& Value);
   TEdit* DirLabel = nullptr;  // shows the directory when set
   TNotifyEvent OnChange;

@@ -627,3 +627,29 @@ TEST(DataSetParams, ParamsFindByNameAndCopy) {
   EXPECT_EQ(Copy.Items(0).Value.AsInteger(), 5);
   EXPECT_THROW(Copy.Items(2), EListError);
 }
+
+TEST(DataSetNavigation, RefreshKeepsThePositionAndShrinkingTheRingKeepsTheActiveRecord) {
+  auto D = People(10);
+  TDataSource Src(nullptr);
+  TRecordingLink Link;
+  Src.SetDataSet(D.get());
+  Link.SetDataSource(&Src);
+  Link.SetBufferCount(5);
+  D->Open();
+  D->MoveBy(6);
+  D->LogCalls = true;
+  std::vector<std::string> Events;
+  D->BeforeRefresh = [&](TDataSet*) { Events.push_back("BeforeRefresh"); };
+  D->AfterRefresh = [&](TDataSet*) { Events.push_back("AfterRefresh"); };
+  D->Refresh();
+  EXPECT_EQ(Events, (std::vector<std::string>{"BeforeRefresh", "AfterRefresh"}));
+  EXPECT_NE(std::find(D->Log.begin(), D->Log.end(), "InternalRefresh"), D->Log.end());
+  EXPECT_EQ(Id(*D), 7);
+  Link.SetBufferCount(1);
+  EXPECT_EQ(D->BufferCount(), 1);
+  EXPECT_EQ(D->RecordCountInBuffers(), 1);
+  EXPECT_EQ(Id(*D), 7);
+  D->Next();
+  EXPECT_EQ(Id(*D), 8);
+  Link.SetDataSource(nullptr);
+}

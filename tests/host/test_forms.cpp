@@ -206,6 +206,8 @@ TEST(Controls, DirectorySelectorsFollowTheFileSystem) {
   EXPECT_EQ(Dirs.SubDirectories(), (std::vector<AnsiString>{"a", "b"}));
   EXPECT_THROW(Dirs.SetDirectory(Root.string() + "/missing"), EFOpenError);
   EXPECT_EQ(Dirs.Directory(), Root.string()) << "a failed change keeps the directory";
+  Dirs.SetDirectory("\\");
+  EXPECT_EQ(Dirs.Directory(), "/") << "a backslash root names this platform's root";
   TDriveComboBox Drive(nullptr);
   Drive.DirList = &Dirs;
   Drive.SetDrive('c');
