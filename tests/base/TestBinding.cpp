@@ -25,7 +25,7 @@ const TMetaClass& TTestSession::StaticClass() {
 void TTestSession::InternalLoadLibraryProcs() {
   Log.push_back("LoadLibraryProcs");
   ZylAssignProcAddress(Connect, reinterpret_cast<void*>(GetProcAddress(GetLibraryHandle(), "standin_connect")),
-                       reinterpret_cast<int (*)()>(&ZylDummyProcNoExcept));
+                       +[]() -> int { return 0; });
   ZylAssignProcAddress(Missing, reinterpret_cast<void*>(GetProcAddress(GetLibraryHandle(), "standin_missing")),
                        &ZylDummyProc);
   ZylAssignProcAddress(Version, reinterpret_cast<void*>(GetProcAddress(GetLibraryHandle(), "standin_version")),
