@@ -66,7 +66,12 @@ void TypeFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
   sq::result_int64(ctx, what == 0 ? t.domainId : what == 1 ? t.width : t.scale);
 }
 
+void ColumnTypeFunction(sqlite3_context* ctx, int, sqlite3_value** argv);
+
 void RegisterFunctions(sqlite3* db) {
+  int rc = sq::create_function_v2(db, "zyl_column_type", 4, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr,
+                                  ColumnTypeFunction, nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) ThrowSqlite(db, rc);
   const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
   const char* names[] = {"zyl_type_domain", "zyl_type_width", "zyl_type_scale"};
   for (intptr_t i = 0; i < 3; ++i) {
@@ -140,6 +145,23 @@ const char* kObjects =
     " WHERE s.type IN ('table','view') AND s.name NOT LIKE 'sqlite^_%' ESCAPE '^'"
     " AND s.name NOT LIKE 'zyl^_%' ESCAPE '^'";
 
+// Declared type of a column: for the catalog's own views (creator 0) the type the catalog
+// declares, since SQLite knows none for computed view columns.
+const char* kColType = "zyl_column_type(t.creator, t.table_name, p.name, p.type)";
+
+// (table_id, name, type) rows of the catalog views, named in capitals as the vendor's are.
+std::string SysTableRows() {
+  std::string rows;
+  int id = 1;
+  for (const ViewColumns& v : ViewTypes()) {
+    std::string name = v.view;
+    for (char& c : name) c = char(std::toupper(static_cast<unsigned char>(c)));
+    if (!rows.empty()) rows += ",";
+    rows += "(" + std::to_string(id++) + ",'" + name + "','" + (name == "SYSUSERPERMS" ? "VIEW" : "BASE") + "')";
+  }
+  return rows;
+}
+
 std::vector<std::string> ViewTexts(bool dba) {
   std::string objects = kObjects;
   std::vector<std::string> v;
@@ -150,20 +172,24 @@ std::vector<std::string> ViewTexts(bool dba) {
               " CASE type WHEN 'view' THEN sql END AS view_def, NULL AS remarks, 'N' AS replicate,"
               " 'N' AS existing_obj, NULL AS remote_location, NULL AS remote_objtype, NULL AS srvid,"
               " NULL AS server_type, 0 AS primary_hash_limit, 0 AS page_map_start, sql AS source"
-              " FROM (" + objects + ")");
+              " FROM (" + objects + ")"
+              // the catalog itself, owned by SYS
+              " UNION ALL SELECT column1, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, column2, column3, NULL, NULL, 'N', 'N',"
+              " NULL, NULL, NULL, NULL, 0, 0, NULL FROM (VALUES " + SysTableRows() + ")");
   // A lone INTEGER PRIMARY KEY is SQLite's key counter: the column the DDL declared with
   // DEFAULT AUTOINCREMENT.
-  v.push_back("CREATE TEMP VIEW syscolumn AS SELECT t.table_id AS table_id, p.cid + 1 AS column_id,"
-              " CASE WHEN p.pk > 0 THEN 'Y' ELSE 'N' END AS pkey, zyl_type_domain(p.type) AS domain_id,"
+  v.push_back(std::string("CREATE TEMP VIEW syscolumn AS SELECT t.table_id AS table_id, p.cid + 1 AS column_id,"
+              " CASE WHEN p.pk > 0 THEN 'Y' ELSE 'N' END AS pkey, zyl_type_domain(") + kColType + ") AS domain_id,"
               " CASE WHEN p.\"notnull\" OR p.pk > 0 THEN 'N' ELSE 'Y' END AS nulls,"
-              " zyl_type_width(p.type) AS width, zyl_type_scale(p.type) AS scale, 0 AS estimate,"
+              " zyl_type_width(" + kColType + ") AS width, zyl_type_scale(" + kColType + ") AS scale, 0 AS estimate,"
               " 0 AS max_identity, p.name AS column_name, NULL AS remarks,"
               " CASE WHEN p.pk = 1 AND lower(p.type) = 'integer' AND t.table_type = 'BASE' AND"
               "  (SELECT count(*) FROM pragma_table_info(t.table_name) k WHERE k.pk > 0) = 1"
               "  THEN 'autoincrement' ELSE p.dflt_value END AS \"default\","
               " NULL AS \"check\", NULL AS user_type, NULL AS format_str, 'R' AS column_type,"
               " NULL AS remote_name, NULL AS remote_type"
-              " FROM temp.systable t CROSS JOIN pragma_table_info(t.table_name, 'main') p");
+              " FROM temp.systable t CROSS JOIN"
+              " pragma_table_info(t.table_name, CASE WHEN t.creator = 0 THEN 'temp' ELSE 'main' END) p");
   std::string domains = "CREATE TEMP VIEW sysdomain(domain_id, domain_name, type_id, \"precision\") AS VALUES ";
   bool first = true;
   for (const DomainRow& d : Domains()) {
@@ -258,6 +284,28 @@ void EnsureViews(sqlite3* db, bool dba) {
   }
 }
 
+namespace {
+void ColumnTypeFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  auto text = [&](int i) {
+    const unsigned char* t = sq::value_text(argv[i]);
+    return std::string(t ? reinterpret_cast<const char*>(t) : "");
+  };
+  if (sq::value_type(argv[0]) == SQLITE_INTEGER && sq::value_int64(argv[0]) == 0) {
+    std::string view = text(1), column = text(2);
+    for (const ViewColumns& v : ViewTypes()) {
+      if (!SameIdent(v.view, view)) continue;
+      for (const auto& [name, type] : v.columns)
+        if (SameIdent(name, column)) {
+          sq::result_text(ctx, type, -1, SQLITE_STATIC);
+          return;
+        }
+    }
+  }
+  std::string declared = text(3);
+  sq::result_text(ctx, declared.data(), int(declared.size()), SQLITE_TRANSIENT);
+}
+}  // namespace
+
 TypeInfo ViewColumnType(std::string_view view, std::string_view column) {
   for (const ViewColumns& v : ViewTypes()) {
     if (!SameIdent(v.view, view)) continue;
@@ -276,7 +324,7 @@ bool IsCatalogView(std::string_view name) {
 void RecordCreator(sqlite3* db, const std::string& object, const std::string& type, int creator) {
   Stmt s(db,
          "INSERT INTO zyl_owner(object_name, object_type, object_id, creator)"
-         " VALUES (?1, ?2, (SELECT coalesce(max(object_id), 0) + 1 FROM zyl_owner), ?3)"
+         " VALUES (?1, ?2, (SELECT coalesce(max(object_id), 100) + 1 FROM zyl_owner), ?3)"
          " ON CONFLICT(object_name) DO UPDATE SET object_type = excluded.object_type, creator = excluded.creator");
   s.Text(1, object);
   s.Text(2, type);

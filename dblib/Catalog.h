@@ -12,9 +12,10 @@
 // sys.sysuserperm, sys.sysuserperms, sys.sysprocedure, sys.sysprocparm, sys.sysindex,
 // sys.sysixcol and dummy. They read sqlite_schema and SQLite's pragma table functions at query
 // time, so they are always in step with the schema; owners are stripped by the dialect, so
-// `sys.systable` and `systable` name the same view. Ids: a table or view created through the
-// library keeps the id recorded in zyl_owner; an object made outside it (plain SQLite file)
-// gets 100000 + its sqlite_schema rowid.
+// `sys.systable` and `systable` name the same view. Ids: the catalog's own tables are 1 to 10
+// (creator SYS, names in capitals); a table or view created through the library keeps the id
+// recorded in zyl_owner (from 101 on); an object made outside it (plain SQLite file) gets
+// 100000 + its sqlite_schema rowid.
 #pragma once
 
 #include <sqlite3.h>

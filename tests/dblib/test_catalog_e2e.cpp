@@ -31,7 +31,7 @@ const char* kColumns =
 const char* kTables =
     "select null, null, user_name, user_name+'.'+table_name, (if table_type='BASE' then 1 else (if "
     "table_type='VIEW' then 2 else 1 endif) endif) as tab_type from sys.systable, sys.sysuserperms where "
-    "creator=user_id and (table_type='BASE' or table_type='VIEW')  order by 3,4";
+    "creator=user_id and (table_type='BASE' or table_type='VIEW') and creator<>0 order by 3,4";
 const char* kIndices =
     "select null, null, user_name, table_name, index_name, column_name, sequence, null, (if \"unique\"='N' then 1 "
     "else (if \"unique\"='Y' then 2 else (if \"unique\"='U' then 2 else 0 endif) endif) endif) as index_type, (if "
