@@ -426,15 +426,18 @@ bool TryStrToCurr(const AnsiString& S, Currency& Value) {
   if (I < T.size() && T[I] == '.') {
     ++I;
     int64_t Place = Currency::Scale / 10;
-    int Round = -1;
+    int Round = -1;     // the first digit past the fourth decimal
+    bool Tail = false;  // any non-zero digit after that one
     while (I < T.size() && T[I] >= '0' && T[I] <= '9') {
       AnyDigit = true;
       if (Place > 0) Units += (T[I] - '0') * Place;
       else if (Round < 0) Round = T[I] - '0';
+      else if (T[I] != '0') Tail = true;
       Place /= 10;
       ++I;
     }
-    if (Round > 5 || (Round == 5 && (Units % 2) != 0)) ++Units;
+    // Half to even, counted on the magnitude (the sign is applied below).
+    if (Round > 5 || (Round == 5 && (Tail || (Units % 2) != 0))) ++Units;
   }
   if (!AnyDigit || I != T.size()) {
     double D;  // exponent forms such as "1e3"

@@ -246,3 +246,16 @@ TEST(List, IndexesAreChecked) {
   EXPECT_EQ(L.Extract(&Z), &Z);
   EXPECT_EQ(L.Count(), 1);
 }
+
+namespace {
+class TFailing : public TComponent {
+public:
+  explicit TFailing(TComponent* Owner) : TComponent(Owner) { throw EComponentError("refused"); }
+};
+}  // namespace
+
+TEST(ComponentOwnership, AConstructorThatThrowsLeavesNoDanglingEntry) {
+  TComponent Owner(nullptr);
+  EXPECT_THROW(new TFailing(&Owner), EComponentError);  // ASan reports a wrong deallocation
+  EXPECT_EQ(Owner.ComponentCount(), 0);
+}

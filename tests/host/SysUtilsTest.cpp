@@ -131,6 +131,8 @@ TEST(SysUtilsCurrency, KeepsFourDecimalsExactly) {
   EXPECT_EQ(StrToCurr("-0.5").Scaled(), -5000);
   EXPECT_EQ(StrToCurr("1.00005").Scaled(), 10000);   // half to even
   EXPECT_EQ(StrToCurr("1.00015").Scaled(), 10002);
+  EXPECT_EQ(StrToCurr("1.000050001").Scaled(), 10001);  // past the half: up
+  EXPECT_EQ(StrToCurr("-1.00015").Scaled(), -10002);
   EXPECT_EQ(CurrToStr(Currency::FromScaled(123450)), "12.345");
   EXPECT_EQ(CurrToStr(Currency::FromScaled(-5)), "-0.0005");
   EXPECT_EQ(CurrToStr(Currency::FromInt(7)), "7");
