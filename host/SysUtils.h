@@ -157,6 +157,7 @@ private:
 };
 
 AnsiString Format(const AnsiString& Fmt, std::initializer_list<TFormatArg> Args);
+inline AnsiString Format(const AnsiString& Fmt) { return Format(Fmt, std::initializer_list<TFormatArg>{}); }
 AnsiString Format(const AnsiString& Fmt, const std::vector<TFormatArg>& Args);
 template <typename... A>
   requires(sizeof...(A) > 0)

@@ -118,6 +118,11 @@ TEST_F(PlatformDirs, SearchPathAppliesTheSameRules) {
   N = SearchPathA(nullptr, "probe2", ".dll", MAX_PATH, Buf, nullptr);
   ASSERT_GT(N, 0u);
   EXPECT_EQ(ExtractFilePath(Buf), IncludeTrailingPathDelimiter(GetCurrentDir()));
+  // The loader's own directories: the run path of the host library is the build's lib folder.
+  ASSERT_TRUE(SetCurrentDir("/"));
+  N = SearchPathA(nullptr, "zylhostprobe.dll", nullptr, MAX_PATH, Buf, nullptr);
+  ASSERT_GT(N, 0u);
+  EXPECT_EQ(ExtractFileName(Buf), "libzylhostprobe.so");
   EXPECT_EQ(SearchPathA(nullptr, "nowhere-to-be-found.dll", nullptr, MAX_PATH, Buf, nullptr), 0u);
   EXPECT_EQ(SearchPathA(nullptr, nullptr, nullptr, MAX_PATH, Buf, nullptr), 0u);
 }

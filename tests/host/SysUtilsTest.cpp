@@ -71,6 +71,7 @@ TEST(SysUtilsFormat, SubstitutesStringsAndIntegers) {
   EXPECT_EQ(Format("%d rows, %s", 12, AnsiString("done")), "12 rows, done");
   EXPECT_EQ(Format("%d", INT64_MIN), "-9223372036854775808");
   EXPECT_EQ(Format("100%%", {}), "100%");
+  EXPECT_EQ(Format("100%%"), "100%");
   EXPECT_EQ(Format("[%5d|%-4s|%.3d]", 42, "ab", 7), "[   42|ab  |007]");
   EXPECT_EQ(Format("%x %X %u", 255, 255, 3u), "ff FF 3");
   EXPECT_EQ(Format("%.2f", 3.14159), "3.14");
