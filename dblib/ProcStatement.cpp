@@ -253,7 +253,7 @@ FunctionTable* TableOf(SqliteConnection& conn) {
   auto* t = new FunctionTable{&conn, {}, -1, false};
   if (sq::create_function_v2(db, "zyl_stored_functions", 0, SQLITE_UTF8, t, MarkerFunction, nullptr, nullptr,
                              DestroyTable) != SQLITE_OK) {
-    DestroyTable(t);  // SQLite calls no destructor when the registration itself fails
+    // SQLite has called DestroyTable already: a failed registration runs the destructor.
     ThrowSqlite(db, sq::errcode(db));
   }
   std::lock_guard<std::mutex> lock(g_tablesMutex);
