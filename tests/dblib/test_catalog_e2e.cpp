@@ -218,4 +218,41 @@ TEST_F(CatalogE2E, DialectErrorsKeepTheVendorCodes) {
   EXPECT_EQ(Query("select items.sys from dba.items"), (Rows{{"5"}}));
 }
 
+TEST_F(CatalogE2E, ProceduresMadeThroughTheLibraryAreInTheCatalog) {
+  MustExec("create procedure dba.p_add(in a integer, out b varchar(10), inout c decimal(8,3)) "
+           "result (r1 integer) begin set b = 'x'; select a; end");
+  MustExec("create function f_twice(x integer) returns integer begin return x * 2; end");
+  const char* procs =
+      "select null, null, user_name, user_name+'.'+proc_name, 1, 0, 0 from sys.sysprocedure, sys.sysuserperms "
+      "where creator=user_id order by 3,4";
+  // new databases carry the alert procedures too; ours come first in name order
+  Rows all = Query(procs);
+  ASSERT_GE(all.size(), 2u);
+  EXPECT_EQ(all[0], (std::vector<std::string>{"<null>", "<null>", "DBA", "DBA.f_twice", "1", "0", "0"}));
+  EXPECT_EQ(all[1], (std::vector<std::string>{"<null>", "<null>", "DBA", "DBA.p_add", "1", "0", "0"}));
+  const char* spParams =
+      "select parm_name, (if (parm_mode_in='Y' and parm_mode_out='N' and parm_type=0) then 1 else (if "
+      "(parm_mode_in='Y' and parm_mode_out='Y' and parm_type=0) then 2 else (if (parm_mode_in='N' and "
+      "parm_mode_out='Y' and parm_type=0) then 3 else (if (parm_mode_in='N' and parm_mode_out='Y' and parm_type=4) "
+      "then 4 else 0 endif) endif) endif) endif) as parm_type, domain_id as data_type from sys.sysprocedure pr, "
+      "sys.sysprocparm pp, sys.sysuserperms up where pr.proc_id=pp.proc_id and creator=user_id and "
+      "proc_name=:proc_name and user_name='DBA' order by pp.proc_id, parm_id";
+  EXPECT_EQ(Query(spParams, {"p_add"}), (Rows{{"a", "1", "2"}, {"b", "3", "9"}, {"c", "2", "27"}, {"r1", "0", "2"}}));
+  Rows f = Query(spParams, {"f_twice"});
+  ASSERT_EQ(f.size(), 2u);
+  EXPECT_EQ(f[0][1], "4");  // the return value comes first
+  EXPECT_EQ(f[1][0], "x");
+  Rows defn = Query("select proc_defn from sys.sysprocedure, sys.sysuserperms where creator=user_id and "
+                    "proc_name=:proc_name",
+                    {"f_twice"});
+  ASSERT_EQ(defn.size(), 1u);
+  EXPECT_NE(defn[0][0].find("return x * 2"), std::string::npos);
+  EXPECT_EQ(Query("select user_name from sys.sysprocedure, sys.sysuserperms where creator=user_id and "
+                  "proc_name='p_add'"),
+            (Rows{{"DBA"}}));
+  MustExec("drop procedure p_add");
+  EXPECT_TRUE(Query(spParams, {"p_add"}).empty());
+  EXPECT_EQ(Query(procs).size(), all.size() - 1);
+}
+
 }  // namespace
