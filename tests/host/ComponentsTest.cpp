@@ -259,3 +259,83 @@ TEST(ComponentOwnership, AConstructorThatThrowsLeavesNoDanglingEntry) {
   EXPECT_THROW(new TFailing(&Owner), EComponentError);  // ASan reports a wrong deallocation
   EXPECT_EQ(Owner.ComponentCount(), 0);
 }
+
+namespace {
+enum TFlag : uint8_t { fA = 0, fB = 1, fC = 7 };
+using TFlags = TSet<TFlag, uint8_t>;
+}  // namespace
+
+TEST(Sets, OrdinalsAreBitPositions) {
+  TFlags S{fA, fC};
+  EXPECT_EQ(S.Bits(), 0x81);
+  EXPECT_TRUE(S.Contains(fC));
+  EXPECT_FALSE(S.Contains(fB));
+  S.Include(fB).Exclude(fA);
+  EXPECT_EQ(S.Bits(), 0x82);
+  EXPECT_EQ((S | fA).Bits(), 0x83);
+  EXPECT_EQ((S - TFlags{fB}).Bits(), 0x80);
+  EXPECT_EQ((S & TFlags{fB, fA}).Bits(), 0x02);
+  EXPECT_TRUE(TFlags().Empty());
+  EXPECT_EQ(TFlags::FromBits(0x81), (TFlags{fA, fC}));
+  // An ordinal beyond the storage is neither stored nor found.
+  EXPECT_FALSE(TFlags().Include(static_cast<TFlag>(9)).Contains(static_cast<TFlag>(9)));
+}
+
+namespace {
+class TBase : public TComponent {
+public:
+  using TComponent::TComponent;
+  static const TMetaClass& StaticClass() {
+    static const TMetaClass Meta = [] {
+      TMetaClass M("TBase", &TComponent::StaticClass());
+      M.Property("Size", &TBase::GetSize, &TBase::SetSize, 10);
+      M.Property("Label", &TBase::GetLabel, &TBase::SetLabel);
+      return M;
+    }();
+    return Meta;
+  }
+  const TMetaClass& ClassType() const override { return StaticClass(); }
+  int GetSize() const { return FSize; }
+  void SetSize(int V) { FSize = V; }
+  AnsiString GetLabel() const { return FLabel; }
+  void SetLabel(const AnsiString& V) { FLabel = V; }
+
+protected:
+  int FSize = 10;
+  AnsiString FLabel;
+};
+class TDerived : public TBase {
+public:
+  explicit TDerived(TComponent* Owner) : TBase(Owner) { FSize = 20; }
+  static const TMetaClass& StaticClass() {
+    static const TMetaClass Meta = [] {
+      TMetaClass M("TDerived", &TBase::StaticClass(), TMetaClass::Factory<TDerived>());
+      M.Property("Size", &TBase::GetSize, &TBase::SetSize, 20);  // republished, new default
+      M.Property("Extra", &TBase::GetSize, &TBase::SetSize).StoredWhen([](const TObject&) { return false; });
+      return M;
+    }();
+    return Meta;
+  }
+  const TMetaClass& ClassType() const override { return StaticClass(); }
+};
+}  // namespace
+
+TEST(ComponentClasses, PropertiesAreInheritedInOrderAndRepublishingReplaces) {
+  std::vector<AnsiString> Names;
+  for (const TPropInfo* P : TDerived::StaticClass().Properties()) Names.push_back(P->Name);
+  EXPECT_EQ(Names, (std::vector<AnsiString>{"Tag", "Size", "Label", "Extra"}));
+  EXPECT_EQ(TDerived::StaticClass().FindProperty("size")->Default.AsInteger(), 20);
+  EXPECT_EQ(TBase::StaticClass().FindProperty("Size")->Default.AsInteger(), 10);
+  EXPECT_EQ(TBase::StaticClass().FindProperty("Extra"), nullptr);
+  TDerived D(nullptr);
+  D.SetName("D");
+  EXPECT_EQ(ComponentToText(&D), "object D: TDerived\nend\n");  // 20 is its default; Extra never stored
+  D.SetSize(10);
+  D.SetLabel("x");
+  EXPECT_EQ(ComponentToText(&D), "object D: TDerived\n  Size = 10\n  Label = 'x'\nend\n");
+  const TPropInfo* Size = TDerived::StaticClass().FindProperty("Size");
+  Size->Set(D, Variant("33"));  // the accessors convert the value
+  EXPECT_EQ(D.GetSize(), 33);
+  EXPECT_THROW(Size->Set(D, Variant("big")), EConvertError);
+  EXPECT_EQ(D.GetSize(), 33);
+}
