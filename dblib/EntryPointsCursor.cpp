@@ -107,6 +107,9 @@ void Open(SQLCA* sqlca, char* cursor, char* stmt_name, char* progname, short* st
     c.CallDebug("open " + std::string(cursor) + ": " + st->Text());
     slot->cursor = st->Open(inputs, opts);
     c.sqlca->sqlerrd[2] = slot->cursor->OpenCount();
+    // A procedure call that made no result set: the cursor is open and empty, and the client
+    // learns that the procedure has completed.
+    if (slot->cursor->Columns().empty()) ReportCode(c, SQLE_PROCEDURE_COMPLETE);
   });
 }
 

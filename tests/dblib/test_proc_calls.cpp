@@ -224,6 +224,29 @@ TEST_F(ProcCalls, SeveralResultSetsWithResumeToTheEnd) {
   dbpp_dropstmt(&ca, nullptr, const_cast<char*>("T"), &n);
 }
 
+TEST_F(ProcCalls, OpenWithoutResultSetAndResumeOfAPlainSelectReportCompletion) {
+  MustExec("CREATE TABLE log(v integer)");
+  MustExec("CREATE PROCEDURE sp_quiet(IN v integer) BEGIN IF v < 0 THEN SELECT v; END IF; INSERT INTO log VALUES (v); END");
+  short n = Prepare("CALL sp_quiet(5)");
+  ASSERT_EQ(ca.sqlcode, 0) << Message(ca);
+  dbpp_declare(&ca, const_cast<char*>("Q"), nullptr, const_cast<char*>("T"), &n, 0);
+  dbpp_open(&ca, const_cast<char*>("Q"), nullptr, nullptr, nullptr, nullptr, 0, 0, 0);
+  EXPECT_EQ(ca.sqlcode, SQLE_PROCEDURE_COMPLETE);
+  dbpp_close(&ca, const_cast<char*>("Q"));
+  EXPECT_EQ(ca.sqlcode, 0) << "the cursor was open: " << Message(ca);
+  EXPECT_EQ(Query("SELECT count(*) FROM log WHERE v = 5"), "1");  // the procedure ran
+  dbpp_dropstmt(&ca, nullptr, const_cast<char*>("T"), &n);
+
+  n = Prepare("SELECT v FROM log");
+  dbpp_declare(&ca, const_cast<char*>("S"), nullptr, const_cast<char*>("T"), &n, 0);
+  dbpp_open(&ca, const_cast<char*>("S"), nullptr, nullptr, nullptr, nullptr, 0, 0, 0);
+  ASSERT_EQ(ca.sqlcode, 0) << Message(ca);
+  dbpp_resume(&ca, const_cast<char*>("S"));
+  EXPECT_EQ(ca.sqlcode, SQLE_PROCEDURE_COMPLETE);
+  dbpp_close(&ca, const_cast<char*>("S"));
+  dbpp_dropstmt(&ca, nullptr, const_cast<char*>("T"), &n);
+}
+
 TEST_F(ProcCalls, MessagesReachTheCallback) {
   std::vector<std::pair<int, std::string>> got;
   g_messages = &got;
