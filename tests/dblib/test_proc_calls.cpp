@@ -2,6 +2,8 @@
 // their catalog rows, CALL with every parameter direction, functions (in CALL and inside SQL),
 // several result sets of different shapes with RESUME to the end, messages to the callback,
 // errors the caller sees, and cancelling a procedure that loops forever.
+#include <sqlite3.h>
+
 #include <atomic>
 #include <thread>
 
@@ -268,6 +270,35 @@ TEST_F(ProcCalls, ErrorsReachTheCaller) {
   EXPECT_EQ(Exec("CALL sp_deep(0)"), SQLE_NESTING_TOO_DEEP);
   // The connection still works afterwards.
   EXPECT_EQ(Query("SELECT 1"), "1");
+}
+
+TEST_F(ProcCalls, EngineFailuresInsideAProcedureAreReportedAndLoseNothing) {
+  MustExec("CREATE TABLE acct(id integer PRIMARY KEY, bal integer)");
+  MustExec("INSERT INTO acct VALUES (1, 100), (2, 0)");
+  MustExec("COMMIT");
+  MustExec(
+      "CREATE PROCEDURE sp_move(IN amt integer, OUT left_over integer) BEGIN\n"
+      " UPDATE acct SET bal = bal - amt WHERE id = 1;\n"
+      " UPDATE acct SET bal = bal + amt WHERE id = 2;\n"
+      " SELECT bal INTO left_over FROM acct WHERE id = 1;\n"
+      " MESSAGE 'moved' TO CLIENT;\n"
+      "END");
+  // Fail the n-th engine call of the run, for every position the run reaches.
+  int failures = 0;
+  for (int n = 1; n <= 40; ++n) {
+    zyl_fault_fail_after(n, SQLITE_IOERR);
+    int code = Exec("CALL sp_move(10)");
+    zyl_fault_fail_after(0, 0);
+    MustExec("ROLLBACK");
+    if (code < 0) ++failures;
+    else EXPECT_EQ(code, 0) << "at call " << n;
+    // Whatever failed, the rollback leaves both rows as committed.
+    EXPECT_EQ(Query("SELECT sum(bal) FROM acct"), "100") << "at call " << n;
+    EXPECT_EQ(Query("SELECT bal FROM acct WHERE id = 1"), "100") << "at call " << n;
+  }
+  EXPECT_GT(failures, 3);  // the seam was reached inside the procedure, not only around it
+  MustExec("CALL sp_move(10)");
+  EXPECT_EQ(Query("SELECT bal FROM acct WHERE id = 2"), "10");
 }
 
 TEST_F(ProcCalls, EndlessProcedureIsCancelled) {
