@@ -108,6 +108,8 @@ void DescribeResultColumns(SqliteConnection& conn, sqlite3_stmt* st, const std::
     bool internal = Internal(table);
     if (decl && !internal) t = MapDeclaredType(decl);
     if (!t.Known() && byPosition) t = InferExpressionType(shape.itemTexts[size_t(i)], columns);
+    // a column of `*` over a view SQLite knows no type for (the catalog views): by its name
+    if (!t.Known() && !byPosition && !c.name.empty()) t = columns.Column("", c.name);
     if (!t.Known()) t = LongVarcharType();  // nothing known: long character, nothing is ever cut
     c.sqltype = t.sqltype;
     c.sqllen = t.sqllen;

@@ -170,6 +170,16 @@ TEST_F(CatalogE2E, DescribeOfCatalogAndExpressionColumns) {
   EXPECT_EQ(d->sqlvar[4].sqltype & DT_TYPES, DT_INT);          // the IF expression
   dbpp_dropstmt(&ca, nullptr, kProg, &stmt);
 
+  // every column of a catalog table read with *
+  d = Describe("select * from sys.sysuserperms", stmt);
+  ASSERT_NE(d, nullptr) << Message(ca);
+  ASSERT_EQ(d->sqld, 9);
+  EXPECT_EQ(d->sqlvar[0].sqltype & DT_TYPES, DT_UNSINT);
+  EXPECT_EQ(d->sqlvar[1].sqltype & DT_TYPES, DT_FIXCHAR);
+  EXPECT_EQ(d->sqlvar[1].sqllen, 128);
+  EXPECT_EQ(d->sqlvar[8].sqltype & DT_TYPES, DT_LONGVARCHAR);
+  dbpp_dropstmt(&ca, nullptr, kProg, &stmt);
+
   MustExec("create table p (id int primary key, price decimal(10,2), name varchar(20), stamp timestamp)");
   d = Describe("select top 3 id * 2, price + 1, upper(name), count(*), cast(id as varchar(5)), "
                "if id > 1 then name else 'none' endif, stamp, 'abc', ? from dba.p group by id, price, name, stamp",
