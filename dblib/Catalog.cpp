@@ -165,7 +165,7 @@ std::string SysTableRows() {
 std::vector<std::string> ViewTexts(bool dba) {
   std::string objects = kObjects;
   std::vector<std::string> v;
-  v.push_back("CREATE TEMP VIEW systable AS SELECT coalesce(object_id, 100000 + srow) AS table_id, 0 AS file_id,"
+  v.push_back("CREATE TEMP VIEW IF NOT EXISTS systable AS SELECT coalesce(object_id, 100000 + srow) AS table_id, 0 AS file_id,"
               " 0 AS count, 0 AS first_page, 0 AS last_page, 0 AS primary_root, coalesce(creator, 1) AS creator,"
               " 0 AS first_ext_page, 0 AS last_ext_page, 0 AS table_page_count, 0 AS ext_page_count,"
               " name AS table_name, CASE type WHEN 'view' THEN 'VIEW' ELSE 'BASE' END AS table_type,"
@@ -178,7 +178,7 @@ std::vector<std::string> ViewTexts(bool dba) {
               " NULL, NULL, NULL, NULL, 0, 0, NULL FROM (VALUES " + SysTableRows() + ")");
   // A lone INTEGER PRIMARY KEY is SQLite's key counter: the column the DDL declared with
   // DEFAULT AUTOINCREMENT.
-  v.push_back(std::string("CREATE TEMP VIEW syscolumn AS SELECT t.table_id AS table_id, p.cid + 1 AS column_id,"
+  v.push_back(std::string("CREATE TEMP VIEW IF NOT EXISTS syscolumn AS SELECT t.table_id AS table_id, p.cid + 1 AS column_id,"
               " CASE WHEN p.pk > 0 THEN 'Y' ELSE 'N' END AS pkey, zyl_type_domain(") + kColType + ") AS domain_id,"
               " CASE WHEN p.\"notnull\" OR p.pk > 0 THEN 'N' ELSE 'Y' END AS nulls,"
               " zyl_type_width(" + kColType + ") AS width, zyl_type_scale(" + kColType + ") AS scale, 0 AS estimate,"
@@ -190,7 +190,7 @@ std::vector<std::string> ViewTexts(bool dba) {
               " NULL AS remote_name, NULL AS remote_type"
               " FROM temp.systable t CROSS JOIN"
               " pragma_table_info(t.table_name, CASE WHEN t.creator = 0 THEN 'temp' ELSE 'main' END) p");
-  std::string domains = "CREATE TEMP VIEW sysdomain(domain_id, domain_name, type_id, \"precision\") AS VALUES ";
+  std::string domains = "CREATE TEMP VIEW IF NOT EXISTS sysdomain(domain_id, domain_name, type_id, \"precision\") AS VALUES ";
   bool first = true;
   for (const DomainRow& d : Domains()) {
     if (!first) domains += ",";
@@ -203,18 +203,18 @@ std::vector<std::string> ViewTexts(bool dba) {
       " user_id, user_name, resourceauth, dbaauth, 'N' AS scheduleauth, 'N' AS publishauth,"
       " 'N' AS remotedbaauth, user_group, remarks FROM main.zyl_user";
   // Password hashes only for users with DBA authority, as the vendor restricts the table.
-  v.push_back(std::string("CREATE TEMP VIEW sysuserperm AS SELECT user_id, user_name, ") +
+  v.push_back(std::string("CREATE TEMP VIEW IF NOT EXISTS sysuserperm AS SELECT user_id, user_name, ") +
               (dba ? "password" : "NULL") +
               " AS password, resourceauth, dbaauth, 'N' AS scheduleauth, 'N' AS publishauth,"
               " 'N' AS remotedbaauth, user_group, remarks FROM main.zyl_user");
-  v.push_back(std::string("CREATE TEMP VIEW sysuserperms AS SELECT") + perms);
-  v.push_back("CREATE TEMP VIEW sysprocedure AS SELECT proc_id, creator, proc_name, proc_defn, remarks,"
+  v.push_back(std::string("CREATE TEMP VIEW IF NOT EXISTS sysuserperms AS SELECT") + perms);
+  v.push_back("CREATE TEMP VIEW IF NOT EXISTS sysprocedure AS SELECT proc_id, creator, proc_name, proc_defn, remarks,"
               " 'N' AS replicate, NULL AS srvid, proc_defn AS source, NULL AS avg_num_rows, NULL AS avg_cost,"
               " NULL AS stats FROM main.zyl_procedure");
-  v.push_back("CREATE TEMP VIEW sysprocparm AS SELECT proc_id, parm_id, parm_type, parm_mode_in, parm_mode_out,"
+  v.push_back("CREATE TEMP VIEW IF NOT EXISTS sysprocparm AS SELECT proc_id, parm_id, parm_type, parm_mode_in, parm_mode_out,"
               " domain_id, width, scale, parm_name, remarks, \"default\", NULL AS user_type FROM main.zyl_procparm");
   // Indexes of CREATE INDEX and of UNIQUE constraints; the primary key is not an index row.
-  v.push_back("CREATE TEMP VIEW sysindex AS SELECT t.table_id AS table_id,"
+  v.push_back("CREATE TEMP VIEW IF NOT EXISTS sysindex AS SELECT t.table_id AS table_id,"
               " (SELECT s.rowid FROM main.sqlite_schema s WHERE s.type = 'index' AND s.name = il.name) AS index_id,"
               " 0 AS root, 0 AS file_id,"
               " CASE WHEN il.origin = 'u' THEN 'U' WHEN il.\"unique\" THEN 'Y' ELSE 'N' END AS \"unique\","
@@ -222,10 +222,10 @@ std::vector<std::string> ViewTexts(bool dba) {
               " 'SA' AS index_type, NULL AS remarks"
               " FROM temp.systable t CROSS JOIN pragma_index_list(t.table_name, 'main') il"
               " WHERE t.table_type = 'BASE' AND il.origin IN ('c', 'u')");
-  v.push_back("CREATE TEMP VIEW sysixcol AS SELECT i.table_id AS table_id, i.index_id AS index_id,"
+  v.push_back("CREATE TEMP VIEW IF NOT EXISTS sysixcol AS SELECT i.table_id AS table_id, i.index_id AS index_id,"
               " x.seqno AS sequence, x.cid + 1 AS column_id, CASE WHEN x.\"desc\" THEN 'D' ELSE 'A' END AS \"order\""
               " FROM temp.sysindex i CROSS JOIN pragma_index_xinfo(i.index_name, 'main') x WHERE x.key = 1 AND x.cid >= 0");
-  v.push_back("CREATE TEMP VIEW dummy AS SELECT 0 AS dummy_col");
+  v.push_back("CREATE TEMP VIEW IF NOT EXISTS dummy AS SELECT 0 AS dummy_col");
   return v;
 }
 
