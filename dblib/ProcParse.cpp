@@ -119,6 +119,8 @@ std::vector<Token> Lex(std::string_view s) {
 
 using Words = std::initializer_list<const char*>;
 
+void CheckScopes(const ProcStmt& body);  // below
+
 class Parser {
  public:
   explicit Parser(std::string_view text) : src_(text), toks_(Lex(text)) {}
@@ -357,6 +359,7 @@ ProcDef Parser::ParseDdl() {
   AcceptOp(";");
   if (!AtEnd()) Fail("end of statement expected");
   def.mayReturnResultSets = sawResultSet_;
+  CheckScopes(*def.body);
   return def;
 }
 
@@ -736,6 +739,72 @@ ProcCallText Parser::ParseCall() {
   if (!AtEnd()) Fail("end of statement expected");
   return c;
 }
+
+// Checks what the grammar alone cannot: LEAVE/ITERATE name an enclosing label, SIGNAL and
+// exception handlers name an exception declared in an enclosing block. Run at CREATE, so these
+// mistakes never surface at run time.
+class ScopeCheck {
+ public:
+  void Body(const ProcBody& body) {
+    for (const auto& s : body) Stmt(*s);
+  }
+  void Stmt(const ProcStmt& s) {
+    using K = ProcStmt::Kind;
+    switch (s.kind) {
+      case K::Block: {
+        labels_.push_back(s.label);
+        size_t excMark = exceptions_.size();
+        Body(s.body);
+        for (const ProcHandler& h : s.handlers) {
+          for (const std::string& n : h.names) Declared(n, s.offset);
+          handlerDepth_++;
+          Body(h.body);
+          handlerDepth_--;
+        }
+        exceptions_.resize(excMark);
+        labels_.pop_back();
+        break;
+      }
+      case K::DeclareExc: exceptions_.push_back(s.name); break;
+      case K::While:
+      case K::For:
+        labels_.push_back(s.label);
+        Body(s.body);
+        labels_.pop_back();
+        break;
+      case K::If:
+      case K::Case:
+        for (const ProcBranch& b : s.branches) Body(b.body);
+        Body(s.elseBody);
+        break;
+      case K::Leave:
+      case K::Iterate: {
+        bool found = false;
+        for (const std::string& l : labels_) found = found || (!l.empty() && SameName(l, s.label));
+        if (!found) SyntaxError("label '" + s.label + "' not found", size_t(s.offset));
+        break;
+      }
+      case K::Signal: Declared(s.name, s.offset); break;
+      case K::Resignal:
+        if (!s.name.empty()) Declared(s.name, s.offset);
+        else if (handlerDepth_ == 0) SyntaxError("RESIGNAL outside an exception handler", size_t(s.offset));
+        break;
+      default: break;
+    }
+  }
+
+ private:
+  void Declared(const std::string& name, int offset) {
+    for (const std::string& e : exceptions_)
+      if (SameName(e, name)) return;
+    SyntaxError("exception '" + name + "' is not declared", size_t(offset));
+  }
+  std::vector<std::string> labels_;
+  std::vector<std::string> exceptions_;
+  int handlerDepth_ = 0;
+};
+
+void CheckScopes(const ProcStmt& body) { ScopeCheck().Stmt(body); }
 
 }  // namespace
 

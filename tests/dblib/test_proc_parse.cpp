@@ -200,16 +200,37 @@ TEST(ProcParse, ExpressionKeywordsDoNotEndStatements) {
   EXPECT_FALSE(d.mayReturnResultSets);
 }
 
+TEST(ProcParse, LabelsAndExceptionsMustBeInScope) {
+  const char* bad[] = {
+      "CREATE PROCEDURE p() BEGIN LEAVE nowhere; END",
+      "CREATE PROCEDURE p() BEGIN a: LOOP LEAVE a; END LOOP a; LEAVE a; END",       // a no longer encloses
+      "CREATE PROCEDURE p() BEGIN SIGNAL undeclared; END",
+      "CREATE PROCEDURE p() BEGIN BEGIN DECLARE e EXCEPTION FOR SQLSTATE '99001'; END; SIGNAL e; END",
+      "CREATE PROCEDURE p() BEGIN SELECT 1; EXCEPTION WHEN missing THEN SELECT 2; END",
+      "CREATE PROCEDURE p() BEGIN RESIGNAL; END",
+  };
+  for (const char* t : bad) {
+    SCOPED_TRACE(t);
+    EXPECT_NE(SyntaxErrorOffset(t), -2);
+  }
+  EXPECT_NO_THROW(ParseProcDdl(
+      "CREATE PROCEDURE p() BEGIN DECLARE e EXCEPTION FOR SQLSTATE '99001';\n"
+      " outer_l: WHILE 1 = 1 LOOP inner_l: LOOP LEAVE outer_l; END LOOP; END LOOP;\n"
+      " blk: BEGIN LEAVE blk; END;\n"
+      " BEGIN SIGNAL e; EXCEPTION WHEN e THEN RESIGNAL; END;\n"
+      "END"));
+}
+
 TEST(ProcParse, HandlersAndDeclaredExceptions) {
   ProcDef d = ParseProcDdl(
-      "CREATE PROCEDURE p() BEGIN DECLARE bad EXCEPTION FOR SQLSTATE '99001'; SIGNAL bad;\n"
+      "CREATE PROCEDURE p() BEGIN DECLARE bad EXCEPTION FOR SQLSTATE '99001'; DECLARE other EXCEPTION FOR SQLSTATE '99002'; SIGNAL bad;\n"
       "EXCEPTION WHEN bad, other THEN MESSAGE 'x' TO CLIENT; WHEN OTHERS THEN RESIGNAL; END");
   const ProcStmt& b = *d.body;
   ASSERT_EQ(b.handlers.size(), 2u);
   EXPECT_EQ(b.handlers[0].names.size(), 2u);
   EXPECT_TRUE(b.handlers[1].names.empty());
   EXPECT_EQ(b.body[0]->text, "99001");
-  EXPECT_EQ(b.body[1]->kind, ProcStmt::Kind::Signal);
+  EXPECT_EQ(b.body[2]->kind, ProcStmt::Kind::Signal);
 }
 
 TEST(ProcParse, ReplaceIdentifierSkipsColumnsFunctionsAndAliases) {
