@@ -345,10 +345,35 @@ int UserId(sqlite3* db, const std::string& name) {
   return s.Step() ? int(s.ColInt(0)) : -1;
 }
 
+namespace {
+// ALTER TABLE [owner.]t RENAME [TO] n: the table keeps its id and creator under the new name.
+void RenameAfterAlter(sqlite3* db, const std::string& text) {
+  std::vector<Token> t = Tokenize(text);
+  size_t i = 0;
+  while (i < t.size() && !t[i].Is("table")) ++i;
+  if (++i >= t.size() || !t[i].IsIdent()) return;
+  std::string name = t[i].Ident();
+  if (i + 2 < t.size() && t[i + 1].kind == Token::Dot && t[i + 2].IsIdent()) name = t[(i += 2)].Ident();
+  if (++i >= t.size() || !t[i].Is("rename")) return;
+  if (++i < t.size() && t[i].Is("to")) ++i;
+  if (i >= t.size() || !t[i].IsIdent() || (i + 1 < t.size() && t[i + 1].kind == Token::Dot)) return;  // a column
+  std::string renamed = t[i].Ident();
+  if (!HasSchema(db) || !TableExists(db, "main", renamed.c_str())) return;
+  Stmt s(db, "UPDATE zyl_owner SET object_name = ?2 WHERE object_name = ?1");
+  s.Text(1, name);
+  s.Text(2, renamed);
+  s.Step();
+}
+}  // namespace
+
 void AfterDefinition(SqliteConnection& conn, const std::string& text) {
   StatementKind kind = Classify(text);
   bool create = kind == StatementKind::CreateTable || kind == StatementKind::CreateView;
   bool drop = kind == StatementKind::DropTable || kind == StatementKind::DropView;
+  if (kind == StatementKind::AlterTable) {
+    RenameAfterAlter(conn.Handle(), text);
+    return;
+  }
   if (!create && !drop) return;
   // the object name: after TABLE/VIEW [IF [NOT] EXISTS], possibly owner-qualified
   std::vector<Token> t = Tokenize(text);

@@ -128,6 +128,13 @@ TEST_F(CatalogE2E, TablesMadeThroughTheLibraryAppearWithTheirCreators) {
   EXPECT_EQ(t, (Rows{{"<null>", "<null>", "DBA", "DBA.customer", "1"},
                      {"<null>", "<null>", "DBA", "DBA.v_names", "2"},
                      {"<null>", "<null>", "fred", "fred.fredtab", "1"}}));
+  // a renamed table keeps its owner and id
+  Rows before = Query("select table_id, creator from sys.systable where table_name='fredtab'");
+  ASSERT_EQ(before.size(), 1u);
+  EXPECT_EQ(before[0][1], "3");
+  MustExec("alter table fred.fredtab rename to fredtab2");
+  EXPECT_EQ(Query("select table_id, creator from sys.systable where table_name='fredtab2'"), before);
+  MustExec("alter table fredtab2 rename to fredtab");
   // dropping a table takes its rows away at once
   MustExec("drop table fred.fredtab");
   EXPECT_EQ(Query(kTables).size(), 2u);
