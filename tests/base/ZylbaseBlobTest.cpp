@@ -34,7 +34,7 @@ TEST(ZylbaseBlobStream, WritesGrowTheContentAndMoveThePosition) {
   EXPECT_FALSE(B.GetEmpty());
   EXPECT_EQ(B.Seek(-5, soEnd), 10);
   EXPECT_EQ(B.Seek(2, soCurrent), 12);
-  char Out[3];
+  char Out[10];
   EXPECT_EQ(B.Read(Out, 10), 3);
   EXPECT_EQ(std::memcmp(Out, "234", 3), 0);
 }
