@@ -229,6 +229,10 @@ TEST_F(CatalogE2E, DialectErrorsKeepTheVendorCodes) {
   EXPECT_EQ(Exec("select * from sys.no_such_table"), SQLE_TABLE_NOT_FOUND) << Message(ca);
   EXPECT_EQ(Exec("select no_such_column from dummy"), SQLE_COLUMN_NOT_FOUND) << Message(ca);
   EXPECT_EQ(Query("select 'a' + 'b' from dummy"), (Rows{{"ab"}}));
+  // + between two character columns joins them; between numbers it adds
+  MustExec("create table names (first char(10), last varchar(10), n integer)");
+  MustExec("insert into names values ('ada', 'king', 40)");
+  EXPECT_EQ(Query("select first + last, n + n, nm.first + nm.last from dba.names nm"), (Rows{{"adaking", "80", "adaking"}}));
   // a user's own table named like a catalog table is not hidden by the owner rule
   MustExec("create table items (sys integer)");
   MustExec("insert into items values (5)");
