@@ -131,7 +131,7 @@ Variant TMemDataSet::RowValue(int Row, int Column) const {
 
 TRecordBuffer TMemDataSet::AllocRecordBuffer() {
   TRecordBuffer B = new char[BookmarkOffset() + sizeof(int32_t) + 1]();
-  for (int I = 0; I < FBlobCount; ++I) BlobSlot(B, I) = new std::string;
+  for (int I = 0; I < FBlobCount; ++I) SetBlobSlot(B, I, new std::string);
   return B;
 }
 

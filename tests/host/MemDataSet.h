@@ -121,8 +121,18 @@ private:
   }
   int ColumnOffset(int Column) const { return FOffsets[Column]; }
   int BookmarkOffset() const { return FRecordSize + CalcFieldsSize() + FBlobCount * int(sizeof(std::string*)); }
-  std::string*& BlobSlot(TRecordBuffer Buffer, int BlobIndex) {
-    return *reinterpret_cast<std::string**>(Buffer + FRecordSize + CalcFieldsSize() + BlobIndex * sizeof(std::string*));
+  // The slots are not aligned (they follow the row data), so they are copied, not
+  // dereferenced in place.
+  char* BlobSlotAt(TRecordBuffer Buffer, int BlobIndex) {
+    return Buffer + FRecordSize + CalcFieldsSize() + BlobIndex * sizeof(std::string*);
+  }
+  std::string* BlobSlot(TRecordBuffer Buffer, int BlobIndex) {
+    std::string* S;
+    std::memcpy(&S, BlobSlotAt(Buffer, BlobIndex), sizeof S);
+    return S;
+  }
+  void SetBlobSlot(TRecordBuffer Buffer, int BlobIndex, std::string* S) {
+    std::memcpy(BlobSlotAt(Buffer, BlobIndex), &S, sizeof S);
   }
   int IndexOfId(int Id) const;
   void CopyRowToBuffer(int Row, TRecordBuffer Buffer);
