@@ -230,8 +230,8 @@ AnsiString Format(const AnsiString& Fmt, const std::vector<TFormatArg>& Args) {
         double V;
         if (A.Kind() == TFormatArg::fkFloat) V = A.AsFloat();
         else FormatError(Fmt);
-        const char Spec[] = {'%', '.', '*', Conv, '\0'};
-        std::snprintf(Buf, sizeof(Buf), Spec, Prec < 0 ? (Conv == 'g' ? 15 : 2) : (Prec > 100 ? 100 : Prec), V);
+        const char Pattern[] = {'%', '.', '*', Conv, '\0'};
+        std::snprintf(Buf, sizeof(Buf), Pattern, Prec < 0 ? (Conv == 'g' ? 15 : 2) : (Prec > 100 ? 100 : Prec), V);
         Piece = Buf;
         break;
       }

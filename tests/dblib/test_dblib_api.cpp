@@ -284,7 +284,7 @@ TEST_F(Api, DescribeNamesGivesLongNamesAndTheTable) {
   dbpp_describe_names(&ca, nullptr, nullptr, &n, nullptr, names, DESCRIBE_LONG_NAMES, DESCRIBE_NAMES_TABLE_COLUMN);
   EXPECT_STREQ(static_cast<char*>(names->sqlvar[0].sqldata), "customer.id");
   free_filled_sqlda(names);
-  // The cursor form with spec 2 gives the cursor's table.
+  // The cursor form with name kind 2 gives the cursor's table.
   dbpp_declare(&ca, const_cast<char*>("K"), nullptr, nullptr, &n, 0);
   dbpp_open(&ca, const_cast<char*>("K"), nullptr, nullptr, nullptr, nullptr, 0, 0, CUR_READ_ONLY);
   ASSERT_EQ(ca.sqlcode, 0) << Message(ca);
