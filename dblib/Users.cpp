@@ -4,43 +4,12 @@
 #include "dblib/Auth.h"
 #include "dblib/Errors.h"
 #include "dblib/Sqlite.h"
+#include "dblib/SqliteStmt.h"
 
 namespace dbl::users {
 namespace {
 
-// One prepared statement, finalised on every path.
-class Stmt {
- public:
-  Stmt(sqlite3* db, const char* sql) : db_(db) {
-    int rc = sq::prepare_v2(db, sql, -1, &st_, nullptr);
-    if (rc != SQLITE_OK) ThrowSqlite(db, rc, sql);
-  }
-  ~Stmt() { sq::finalize(st_); }
-  Stmt(const Stmt&) = delete;
-  Stmt& operator=(const Stmt&) = delete;
-  void Text(int i, const std::string& v) { Check(sq::bind_text(st_, i, v.data(), int(v.size()), SQLITE_TRANSIENT)); }
-  void Int(int i, long long v) { Check(sq::bind_int64(st_, i, v)); }
-  void Null(int i) { Check(sq::bind_null(st_, i)); }
-  bool Step() {
-    int rc = sq::step(st_);
-    if (rc == SQLITE_ROW) return true;
-    if (rc == SQLITE_DONE) return false;
-    ThrowSqlite(db_, rc);
-  }
-  std::string ColText(int i) {
-    const unsigned char* t = sq::column_text(st_, i);
-    return t ? reinterpret_cast<const char*>(t) : std::string();
-  }
-  bool ColNull(int i) { return sq::column_type(st_, i) == SQLITE_NULL; }
-  long long ColInt(int i) { return sq::column_int64(st_, i); }
-
- private:
-  void Check(int rc) {
-    if (rc != SQLITE_OK) ThrowSqlite(db_, rc);
-  }
-  sqlite3* db_;
-  sqlite3_stmt* st_ = nullptr;
-};
+using Stmt = SqliteStmt;
 
 void Exec(sqlite3* db, const char* sql) {
   int rc = sq::exec(db, sql, nullptr, nullptr, nullptr);
