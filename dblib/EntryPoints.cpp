@@ -36,11 +36,13 @@ void RefuseNetwork(const ConnectionString& cs) {
     throw SqlError(SQLE_ENGINE_NOT_RUNNING);
 }
 
-// The client library's version is the flavour's; the engine behind every flavour is the same
-// one, so it reports one version. (A binding derives server behaviour from the engine version:
-// reporting 6 would make it expect a version-6 server's cursor positioning, which ours is not.)
-std::string VersionText() { return std::to_string(dbl_flavour_version()) + ".0.0.1"; }
-std::string EngineVersionText() { return "10.0.0.1"; }
+// Library and engine report the flavour's major version with one build number. The engine
+// behind every flavour is the same one, but a binding derives server rules from the engine's
+// major version (the utility-database check, the version-6 cursor positioning after a short
+// block, which the fetch code reproduces for that flavour), so each flavour's engine answers
+// as the server of its generation would.
+std::string VersionText() { return std::to_string(dbl_flavour_version()) + ".0.1.3415"; }
+std::string EngineVersionText() { return VersionText(); }
 
 struct Located {
   std::shared_ptr<Engine> engine;            // this process

@@ -5,6 +5,7 @@
 
 #include "dblib/Convert.h"
 #include "dblib/Errors.h"
+#include "dblib/Flavour.h"
 
 namespace dbl {
 
@@ -106,13 +107,18 @@ FetchOutcome FetchArray(Cursor& c, unsigned offsetType, int32_t offset, SQLDA* d
   }
   int code = DeliverRow(c, da->sqlvar, cols);
   unsigned delivered = 1;
+  // A short block ran into the end. The cursor stays on the last row delivered (a forward-only
+  // cursor cannot step back and stays after it); a version-6 server leaves it after the last
+  // row, and the binding's position arithmetic for that version counts on it.
+  const bool afterLastOnShortBlock = dbl_flavour_version() == 6;
   while (delivered < rows) {
     int64_t next = c.Position() + 1;
-    if (c.TotalKnown() && next > c.Total()) break;
+    if (c.TotalKnown() && next > c.Total()) {
+      if (afterLastOnShortBlock) c.MoveTo(next);
+      break;
+    }
     if (!c.MoveTo(next)) {
-      // Ran past the end: the cursor stays on the last row delivered (a forward-only cursor
-      // cannot step back and stays after it).
-      if (c.Scrollable()) c.MoveTo(next - 1);
+      if (c.Scrollable() && !afterLastOnShortBlock) c.MoveTo(next - 1);
       break;
     }
     if (DeliverRow(c, da->sqlvar + delivered * cols, cols) == SQLE_TRUNCATED) code = SQLE_TRUNCATED;

@@ -246,7 +246,7 @@ TEST_F(Api, MessagesPropertiesAndQuotingAnswers) {
   EXPECT_EQ(Message(ca), "Row not found");
   char buf[32];
   ASSERT_EQ(db_get_property(&ca, DB_PROP_DBLIB_VERSION, buf, sizeof buf), 1u);
-  EXPECT_EQ(std::string(buf), "10.0.0.1");
+  EXPECT_EQ(std::string(buf), "10.0.1.3415");
   char tiny[3];
   EXPECT_EQ(db_get_property(&ca, DB_PROP_DBLIB_VERSION, tiny, sizeof tiny), 1u);
   EXPECT_EQ(ca.sqlcode, SQLE_TRUNCATED);

@@ -104,7 +104,7 @@ TEST_F(Engines, AutoStartedEngineStopsWithItsLastConnection) {
   ASSERT_EQ(db_connection_info(&ca, DB_CONNINFO_DATABASE_NAME, da), 1) << Message(ca);
   EXPECT_STREQ(info.c_str(), "auto");
   ASSERT_EQ(db_connection_info(&ca, DB_CONNINFO_ENGINE_VERSION, da), 1);
-  EXPECT_STREQ(info.c_str(), "10.0.0.1");
+  EXPECT_STREQ(info.c_str(), "10.0.1.3415");
   free_sqlda(da);
   EXPECT_EQ(db_string_disconnect(&ca, nullptr), 1u);
   EXPECT_EQ(db_find_engine(&ca, const_cast<char*>("auto")), 0);
