@@ -1,0 +1,154 @@
+// The printers of the interactive SQL tool: aligned tables with NULL and long values, CSV and
+// JSON that carry every value whole and stay machine-readable.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "tools/isql/IsqlFormat.h"
+
+using namespace zylisql;
+
+namespace {
+
+struct Streams {
+  std::ostringstream data, notes, errors;
+  std::unique_ptr<TPrinter> Make(TFormat f) { return MakePrinter(f, data, notes, errors); }
+};
+
+const std::vector<TColumn> kCols = {{"id", true}, {"name", false}, {"note", false}};
+
+void Feed(TPrinter& p) {
+  p.BeginResult(kCols);
+  p.Row({TCell::Of("1"), TCell::Of("one"), TCell::NullCell()});
+  p.Row({TCell::Of("22"), TCell::Of(""), TCell::Of("a, \"b\"")});
+  p.EndResult(2);
+}
+
+}  // namespace
+
+TEST(IsqlFormat, TableAlignsColumnsAndMarksNull) {
+  Streams s;
+  auto p = s.Make(TFormat::fmTable);
+  Feed(*p);
+  EXPECT_EQ(s.data.str(),
+            "id | name | note\n"
+            "---+------+-------\n"
+            " 1 | one  | (NULL)\n"
+            "22 |      | a, \"b\"\n"
+            "(2 rows)\n");
+  p->Affected(1);
+  EXPECT_NE(s.data.str().find("1 row affected\n"), std::string::npos);
+}
+
+TEST(IsqlFormat, TableWithNoRowsStillShowsTheColumns) {
+  Streams s;
+  auto p = s.Make(TFormat::fmTable);
+  p->BeginResult({{"a", false}});
+  p->EndResult(0);
+  EXPECT_EQ(s.data.str(), "a\n-\n(0 rows)\n");
+}
+
+TEST(IsqlFormat, LongValuesAreCutForDisplayWithTheirLength) {
+  TCell big = TCell::Of(std::string(70000, 'x'));
+  std::string shown = DisplayCell(big);
+  EXPECT_EQ(shown, std::string(kDisplayWidth, 'x') + "... (70000 chars)");
+  // A value the database side only partly delivered notes the full length all the same.
+  TCell part{false, "abc", false, 5000};
+  EXPECT_EQ(DisplayCell(part), "abc... (5000 chars)");
+  TCell bin{false, "0x" + std::string(200, 'a'), true, 100};
+  EXPECT_EQ(DisplayCell(bin), "0x" + std::string(kDisplayWidth - 2, 'a') + "... (100 bytes)");
+  EXPECT_EQ(DisplayCell(TCell::Of(std::string(kDisplayWidth, 'y'))), std::string(kDisplayWidth, 'y'));
+}
+
+TEST(IsqlFormat, DisplayMakesLineEndsVisibleAndNeverSplitsACharacter) {
+  EXPECT_EQ(DisplayCell(TCell::Of("a\nb\tc\rd\x01")), "a\\nb\\tc\\rd?");
+  std::string umlauts;
+  for (int i = 0; i < 50; ++i) umlauts += "\xc3\xa4";  // 50 x "ä"
+  std::string shown = DisplayCell(TCell::Of(umlauts), 10);
+  std::string expected;
+  for (int i = 0; i < 10; ++i) expected += "\xc3\xa4";
+  EXPECT_EQ(shown, expected + "... (50 chars)");
+}
+
+TEST(IsqlFormat, TableWidthsCountCharactersNotBytes) {
+  Streams s;
+  auto p = s.Make(TFormat::fmTable);
+  p->BeginResult({{"w", false}, {"n", true}});
+  p->Row({TCell::Of("\xc3\xa4\xc3\xa4"), TCell::Of("1")});
+  p->Row({TCell::Of("abc"), TCell::Of("10")});
+  p->EndResult(2);
+  EXPECT_EQ(s.data.str(), "w   | n\n----+---\n\xc3\xa4\xc3\xa4  |  1\nabc | 10\n(2 rows)\n");
+}
+
+TEST(IsqlFormat, CsvQuotesWhatNeedsItAndTellsNullFromEmpty) {
+  EXPECT_EQ(CsvField(TCell::NullCell()), "");
+  EXPECT_EQ(CsvField(TCell::Of("")), "\"\"");
+  EXPECT_EQ(CsvField(TCell::Of("plain")), "plain");
+  EXPECT_EQ(CsvField(TCell::Of("a,b")), "\"a,b\"");
+  EXPECT_EQ(CsvField(TCell::Of("say \"hi\"")), "\"say \"\"hi\"\"\"");
+  EXPECT_EQ(CsvField(TCell::Of("two\nlines")), "\"two\nlines\"");
+  EXPECT_EQ(CsvField(TCell::Of(" padded")), "\" padded\"");
+  Streams s;
+  auto p = s.Make(TFormat::fmCsv);
+  Feed(*p);
+  p->BeginResult({{"x", false}});
+  p->EndResult(0);
+  EXPECT_EQ(s.data.str(), "id,name,note\r\n1,one,\r\n22,\"\",\"a, \"\"b\"\"\"\r\n\r\nx\r\n");
+  EXPECT_EQ(s.notes.str(), "(2 rows)\n(0 rows)\n");  // counts stay out of the data
+}
+
+TEST(IsqlFormat, CsvAndJsonCarryLongValuesWhole) {
+  std::string big(50000, 'z');
+  Streams s;
+  auto csv = s.Make(TFormat::fmCsv);
+  csv->BeginResult({{"v", false}});
+  csv->Row({TCell::Of(big)});
+  EXPECT_NE(s.data.str().find(big), std::string::npos);
+  Streams t;
+  auto json = t.Make(TFormat::fmJson);
+  json->BeginResult({{"v", false}});
+  json->Row({TCell::Of(big)});
+  json->EndResult(1);
+  EXPECT_NE(t.data.str().find("\"" + big + "\""), std::string::npos);
+}
+
+TEST(IsqlFormat, JsonEscapesAndKeepsNumbersUnquotedOnlyWhenValid) {
+  EXPECT_EQ(JsonString("a\"b\\c\n\x01"), "\"a\\\"b\\\\c\\n\\u0001\"");
+  EXPECT_EQ(JsonString("\xc3\xa4"), "\"\xc3\xa4\"");   // UTF-8 passes
+  EXPECT_EQ(JsonString("\xe4x"), "\"\\u00e4x\"");       // a stray byte as Latin-1
+  EXPECT_EQ(JsonValue(TCell::Of("-12.5e3"), true), "-12.5e3");
+  EXPECT_EQ(JsonValue(TCell::Of("0"), true), "0");
+  EXPECT_EQ(JsonValue(TCell::Of("inf"), true), "\"inf\"");
+  EXPECT_EQ(JsonValue(TCell::Of("007"), true), "\"007\"");
+  EXPECT_EQ(JsonValue(TCell::Of("1."), true), "\"1.\"");
+  EXPECT_EQ(JsonValue(TCell::Of("12"), false), "\"12\"");
+  EXPECT_EQ(JsonValue(TCell::NullCell(), true), "null");
+  Streams s;
+  auto p = s.Make(TFormat::fmJson);
+  Feed(*p);
+  p->Affected(3);
+  p->OutParams({{"total", true}, {"note", false}}, {TCell::Of("42"), TCell::NullCell()});
+  EXPECT_EQ(s.data.str(),
+            "{\"columns\":[\"id\",\"name\",\"note\"],\"rows\":[[1,\"one\",null],[22,\"\",\"a, \\\"b\\\"\"]],\"count\":2}\n"
+            "{\"affected\":3}\n"
+            "{\"out\":{\"total\":42,\"note\":null}}\n");
+}
+
+TEST(IsqlFormat, ErrorsGoToTheErrorStreamWithTheirCode) {
+  Streams s;
+  auto p = s.Make(TFormat::fmTable);
+  p->Error(-141, "Error -141: Table 'x' not found (42W33)");
+  p->Error(0, "The cursor is not opened");
+  EXPECT_EQ(s.errors.str(), "Error -141: Table 'x' not found (42W33)\nError 0: The cursor is not opened\n");
+  EXPECT_EQ(s.data.str(), "");
+}
+
+TEST(IsqlFormat, FormatNames) {
+  TFormat f = TFormat::fmTable;
+  EXPECT_TRUE(ParseFormat("json", f));
+  EXPECT_EQ(f, TFormat::fmJson);
+  EXPECT_TRUE(ParseFormat("csv", f));
+  EXPECT_EQ(f, TFormat::fmCsv);
+  EXPECT_FALSE(ParseFormat("xml", f));
+  EXPECT_EQ(f, TFormat::fmCsv);
+}

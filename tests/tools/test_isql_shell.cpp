@@ -1,0 +1,252 @@
+// The driver of the interactive SQL tool over a scripted database: error policy, built-in
+// commands, prompts, sources; and its argument and connection-parameter parsing.
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "tools/isql/IsqlArgs.h"
+#include "tools/isql/IsqlShell.h"
+
+using namespace zylisql;
+
+namespace {
+
+// Remembers what it was asked; a statement containing FAIL fails with code -141.
+class TFakeDatabase : public TDatabase {
+ public:
+  std::vector<std::string> Ran;
+  std::vector<std::pair<std::string, std::string>> Updated;
+  std::string LastExplained, BackedUpTo;
+  std::function<void(const std::string&)> Sink;
+  int32_t Code = 0;
+
+  bool Run(const std::string& Sql, TPrinter& Out) override {
+    Ran.push_back(Sql);
+    if (Sql.find("FAIL") != std::string::npos) {
+      Code = -141;
+      return false;
+    }
+    if (Sql.find("MSG") != std::string::npos && Sink) Sink("message: hello");
+    Out.BeginResult({{"n", true}});
+    Out.Row({TCell::Of(std::to_string(Ran.size()))});
+    Out.EndResult(1);
+    return true;
+  }
+  bool Explain(const std::string& Sql, std::string& Plan) override {
+    LastExplained = Sql;
+    Plan = "seq scan";
+    return true;
+  }
+  bool Backup(const std::string& Dir, const TBackupProgress& Progress) override {
+    BackedUpTo = Dir;
+    for (int i = 1; i <= 4; ++i) Progress("demo.db", i, 4);
+    Progress("demo.log", 1, 1);
+    return true;
+  }
+  bool CursorOpen(const std::string& Sql, TPrinter&) override {
+    Ran.push_back("open " + Sql);
+    return true;
+  }
+  bool CursorMove(TMove Move, int32_t Row, TPrinter&) override {
+    Ran.push_back("move " + std::to_string(static_cast<int>(Move)) + " " + std::to_string(Row));
+    return true;
+  }
+  bool CursorUpdate(const std::vector<std::pair<std::string, std::string>>& Values, TPrinter&) override {
+    Updated = Values;
+    return true;
+  }
+  bool CursorDelete(TPrinter&) override { return true; }
+  bool CursorClose() override { return true; }
+  int32_t ErrorCode() override { return Code; }
+  std::string ErrorText() override { return "Error -141: Table 'nope' not found (42W33)"; }
+  void SetMessageSink(std::function<void(const std::string&)> S) override { Sink = std::move(S); }
+};
+
+TOptions WithSources(std::vector<TSource> Sources, TOnError OnError = TOnError::oeDefault) {
+  TOptions o;
+  o.Sources = std::move(Sources);
+  o.OnError = OnError;
+  return o;
+}
+
+}  // namespace
+
+TEST(IsqlShell, StopPolicyEndsTheRunAtTheFirstErrorWithStatusOne) {
+  TFakeDatabase db;
+  std::ostringstream out, err;
+  TShell shell(db, WithSources({{TSource::skText, "select 1; select FAIL; select 3"}}), out, err);
+  std::istringstream in;
+  EXPECT_EQ(shell.RunAll(in, false), 1);
+  EXPECT_EQ(db.Ran, (std::vector<std::string>{"select 1", "select FAIL"}));
+  EXPECT_EQ(err.str(), "Error -141: Table 'nope' not found (42W33)\n");
+}
+
+TEST(IsqlShell, ContinuePolicyRunsEverythingAndStillReportsFailure) {
+  TFakeDatabase db;
+  std::ostringstream out, err;
+  TShell shell(db,
+               WithSources({{TSource::skText, "select 1; select FAIL"}, {TSource::skText, "select 3"}},
+                           TOnError::oeContinue),
+               out, err);
+  std::istringstream in;
+  EXPECT_EQ(shell.RunAll(in, false), 1);
+  EXPECT_EQ(db.Ran.size(), 3u);
+  EXPECT_EQ(shell.Errors(), 1);
+}
+
+TEST(IsqlShell, StandardInputGoesOnAfterErrorsByDefaultAndPromptsOnATerminal) {
+  TFakeDatabase db;
+  std::ostringstream out, err;
+  TShell shell(db, TOptions{}, out, err);
+  std::istringstream in("select FAIL;\nselect\n 2;\n");
+  EXPECT_EQ(shell.RunAll(in, true), 1);
+  EXPECT_EQ(db.Ran, (std::vector<std::string>{"select FAIL", "select\n 2"}));
+  EXPECT_EQ(out.str().rfind("isql> ", 0), 0u);
+  EXPECT_NE(out.str().find("   -> "), std::string::npos);  // continuation of the pending statement
+}
+
+TEST(IsqlShell, AFileThatCannotBeOpenedIsAnError) {
+  TFakeDatabase db;
+  std::ostringstream out, err;
+  TShell shell(db, WithSources({{TSource::skFile, "/nonexistent/x.sql"}, {TSource::skText, "select 1"}}), out, err);
+  std::istringstream in;
+  EXPECT_EQ(shell.RunAll(in, false), 1);
+  EXPECT_TRUE(db.Ran.empty());
+  EXPECT_NE(err.str().find("cannot open file '/nonexistent/x.sql'"), std::string::npos);
+}
+
+TEST(IsqlShell, CatalogCommandsRunCatalogQueries) {
+  TFakeDatabase db;
+  std::ostringstream out, err;
+  TShell shell(db, WithSources({}), out, err);
+  EXPECT_TRUE(shell.RunText(".tables\n.describe o'brien\n.describe dba.orders"));
+  ASSERT_EQ(db.Ran.size(), 3u);
+  EXPECT_EQ(db.Ran[0], ListTablesSql());
+  EXPECT_NE(db.Ran[1].find("t.table_name = 'o''brien'"), std::string::npos);  // quoted safely
+  EXPECT_NE(db.Ran[2].find("t.table_name = 'orders'"), std::string::npos);
+  EXPECT_NE(db.Ran[2].find("u.user_name = 'dba'"), std::string::npos);
+}
+
+TEST(IsqlShell, ExplainBackupAndCursorCommandsReachTheDatabase) {
+  TFakeDatabase db;
+  std::ostringstream out, err;
+  TShell shell(db, WithSources({}), out, err);
+  EXPECT_TRUE(shell.RunText(".explain select * from t\n.backup /tmp/bk\n.open select * from t\n.next\n.goto 5\n"
+                            ".update name = 'O''Neil', note = NULL, qty = 3\n"));
+  EXPECT_EQ(db.LastExplained, "select * from t");
+  EXPECT_NE(out.str().find("plan: seq scan"), std::string::npos);
+  EXPECT_EQ(db.BackedUpTo, "/tmp/bk");
+  // Not on a terminal: one finished bar per file.
+  EXPECT_NE(out.str().find(ProgressBar("demo.db", 4, 4)), std::string::npos);
+  EXPECT_EQ(out.str().find(ProgressBar("demo.db", 2, 4)), std::string::npos);
+  EXPECT_NE(out.str().find(ProgressBar("demo.log", 1, 1)), std::string::npos);
+  EXPECT_EQ(db.Ran, (std::vector<std::string>{"open select * from t", "move 2 0", "move 5 4"}));
+  ASSERT_EQ(db.Updated.size(), 3u);
+  EXPECT_EQ(db.Updated[0], (std::pair<std::string, std::string>{"name", "'O'Neil"}));
+  EXPECT_EQ(db.Updated[1].second, "NULL");
+  EXPECT_EQ(db.Updated[2].second, "3");
+}
+
+TEST(IsqlShell, BadCommandsAreErrorsAndQuitEndsTheRun) {
+  TFakeDatabase db;
+  std::ostringstream out, err;
+  TShell shell(db, WithSources({}, TOnError::oeContinue), out, err);
+  EXPECT_TRUE(shell.RunText(".frobnicate\n.goto 0\n.goto x\n.describe\n.update = 3"));
+  EXPECT_EQ(shell.Errors(), 5);
+  EXPECT_NE(err.str().find("unknown command '.frobnicate'"), std::string::npos);
+  EXPECT_FALSE(shell.RunText(".quit\nselect 1"));
+  EXPECT_TRUE(shell.QuitRequested());
+  EXPECT_TRUE(db.Ran.empty());
+}
+
+TEST(IsqlShell, MessagesAndTimingAreShownInOrder) {
+  TFakeDatabase db;
+  std::ostringstream out, err;
+  TOptions o = WithSources({});
+  o.Timing = true;
+  TShell shell(db, o, out, err);
+  EXPECT_TRUE(shell.RunText("select MSG"));
+  std::string s = out.str();
+  size_t msg = s.find("message: hello"), rows = s.find("(1 row)"), time = s.find("time: ");
+  ASSERT_NE(msg, std::string::npos);
+  ASSERT_NE(time, std::string::npos);
+  EXPECT_LT(msg, rows);
+  EXPECT_LT(rows, time);
+}
+
+TEST(IsqlShell, AssignmentParsing) {
+  std::vector<std::pair<std::string, std::string>> v;
+  std::string e;
+  EXPECT_TRUE(ParseAssignments("a = 'x, y' , b=NULL,c = 4.5", v, e));
+  EXPECT_EQ(v, (std::vector<std::pair<std::string, std::string>>{{"a", "'x, y"}, {"b", "NULL"}, {"c", "4.5"}}));
+  EXPECT_TRUE(ParseAssignments("a = 'NULL'", v, e));
+  EXPECT_EQ(v[0].second, "'NULL");  // the text NULL, not a null value
+  EXPECT_FALSE(ParseAssignments("a = 'open", v, e));
+  EXPECT_NE(e.find("no closing quote"), std::string::npos);
+  EXPECT_FALSE(ParseAssignments("a = 'x' b = 2", v, e));
+  EXPECT_FALSE(ParseAssignments("a =", v, e));
+  EXPECT_FALSE(ParseAssignments("", v, e));
+  EXPECT_FALSE(ParseAssignments("noequals", v, e));
+}
+
+TEST(IsqlShell, ProgressBarFillsWithThePagesDone) {
+  EXPECT_EQ(ProgressBar("f", 0, 10, 10), "[..........]   0%  f  0/10 pages");
+  EXPECT_EQ(ProgressBar("f", 5, 10, 10), "[#####.....]  50%  f  5/10 pages");
+  EXPECT_EQ(ProgressBar("f", 12, 10, 10), "[##########] 100%  f  12/10 pages");
+  EXPECT_EQ(ProgressBar("f", 0, 0, 4), "[####] 100%  f  0/0 pages");
+}
+
+TEST(IsqlArgs, OptionsInOrderWithPolicyDefaults) {
+  TOptions o;
+  std::string e;
+  ASSERT_TRUE(ParseArgs({"-c", "dbf=x.db", "-e", "select 1", "-f", "a.sql", "--format=json", "--timing"}, o, e)) << e;
+  EXPECT_EQ(o.Connect, "dbf=x.db");
+  ASSERT_EQ(o.Sources.size(), 2u);
+  EXPECT_EQ(o.Sources[0].Kind, TSource::skText);
+  EXPECT_EQ(o.Sources[1].Value, "a.sql");
+  EXPECT_EQ(o.Format, TFormat::fmJson);
+  EXPECT_TRUE(o.Timing);
+  EXPECT_TRUE(o.StopOnError());  // -e / -f stop by default
+  TOptions i;
+  ASSERT_TRUE(ParseArgs({"--on-error", "stop"}, i, e));
+  EXPECT_TRUE(i.StopOnError());
+  TOptions j;
+  ASSERT_TRUE(ParseArgs({}, j, e));
+  EXPECT_FALSE(j.StopOnError());  // standard input goes on
+  TOptions k;
+  ASSERT_TRUE(ParseArgs({"-e", "x", "--on-error=continue"}, k, e));
+  EXPECT_FALSE(k.StopOnError());
+}
+
+TEST(IsqlArgs, BadCommandLinesAreRefusedWithAReason) {
+  TOptions o;
+  std::string e;
+  EXPECT_FALSE(ParseArgs({"-e"}, o, e));
+  EXPECT_NE(e.find("-e needs"), std::string::npos);
+  EXPECT_FALSE(ParseArgs({"--format", "xml"}, o, e));
+  EXPECT_NE(e.find("xml"), std::string::npos);
+  EXPECT_FALSE(ParseArgs({"--on-error", "maybe"}, o, e));
+  EXPECT_FALSE(ParseArgs({"--bogus"}, o, e));
+  EXPECT_FALSE(ParseArgs({"--timing=yes"}, o, e));
+}
+
+TEST(IsqlArgs, ConnectionParametersMapToSessionProperties) {
+  TConnectParams p;
+  std::string e;
+  ASSERT_TRUE(ParseConnectParams(" DBF = /d/demo.db ; Uid=dba;PWD=sql;eng=demo;CommLinks=tcpip;servertype=Workgroup;", p, e))
+      << e;
+  EXPECT_EQ(p.Database, "/d/demo.db");
+  EXPECT_TRUE(p.DatabaseIsFile);
+  EXPECT_EQ(p.User, "dba");
+  EXPECT_EQ(p.Password, "sql");
+  EXPECT_EQ(p.Engine, "demo");
+  EXPECT_EQ(p.ServerType, "workgroup");
+  EXPECT_EQ(p.ClientParams, "CommLinks=tcpip");
+  TConnectParams n;
+  ASSERT_TRUE(ParseConnectParams("dbn=sales;uid=u", n, e));
+  EXPECT_EQ(n.Database, "sales");
+  EXPECT_FALSE(n.DatabaseIsFile);
+  EXPECT_FALSE(ParseConnectParams("dbf", n, e));
+  EXPECT_FALSE(ParseConnectParams("=x", n, e));
+  EXPECT_FALSE(ParseConnectParams("servertype=remote", n, e));
+}
