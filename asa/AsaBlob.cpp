@@ -1,0 +1,126 @@
+// ZylAsa: long values — TAsaBlobStream loads the current row's value of a long column from the
+// server cursor in pieces; values sent to the server travel through LONG BINARY connection
+// variables that are created, filled piece by piece and dropped around the one statement using them.
+#include <algorithm>
+#include <cstring>
+
+#include "asa/AsaSQLInternal.h"
+#include "asa/ZylAsa.h"
+
+using namespace zylasa;
+
+// ---- stream --------------------------------------------------------------------------------------
+
+TAsaBlobStream::TAsaBlobStream(TZyloBlobManager* Manager, const AnsiString& FieldName)
+    : TZyloBlobStream(Manager, FieldName) {}
+
+TAsaSQL* TAsaBlobStream::Statement() const {
+  return FManager ? dynamic_cast<TAsaSQL*>(FManager->GetStatement()) : nullptr;
+}
+
+int32_t TAsaBlobStream::GetBlobSize() {
+  int32_t Size = TZyloBlobStream::GetBlobSize();
+  if (Size < 1 && !FModified) {
+    // Nothing written: the value is the current row's on the server. It is not kept as
+    // modified, so the next row (which clears the stream) loads its own.
+    Clear();
+    std::vector<uint8_t> Gathered;
+    TAsaSQL* Q = Statement();
+    if (Q && Q->LoadBlobValue(GetFieldNo(), Gathered)) {
+      FMemory = std::move(Gathered);
+      FBlobLength = static_cast<int32_t>(FMemory.size());
+      FEmpty = FMemory.empty();
+      Size = FBlobLength;
+    }
+  }
+  return Size;
+}
+
+int64_t TAsaBlobStream::Read(void* Buffer, int64_t Count) {
+  if (FMemory.empty()) GetBlobSize();
+  FEmpty = FMemory.empty();
+  if (FEmpty || !Buffer || Count <= 0 || FPosition < 0 || FPosition >= FBlobLength) return 0;
+  const int64_t N = std::min<int64_t>(Count, FBlobLength - FPosition);
+  std::memcpy(Buffer, FMemory.data() + FPosition, static_cast<size_t>(N));
+  FPosition += N;
+  return N;
+}
+
+TZyloBlobStream* TAsaSQL::InternalCreateBlobStream(const AnsiString& FieldName) {
+  return GetBlobManager()->AddBlob(std::make_unique<TAsaBlobStream>(GetBlobManager(), FieldName));
+}
+
+// The failure of a piece is not raised and leaves LastError alone: the SQLCODE is read from the
+// SQLCA directly, and the caller sees a value that could not be loaded.
+bool TAsaSQL::LoadBlobValue(int32_t FieldNo, std::vector<uint8_t>& Gathered) {
+  FLastBlobPieces = 0;
+  if (!GetActive() || FieldNo < 0 || FieldNo >= GetFieldCount()) return false;
+  SQLDA* Piece = nullptr;
+  an_sql_code Code = SQLE_ERROR;
+  try {
+    Piece = AllocSqlda(1);
+    if (!Piece) return false;
+    std::vector<uint8_t> Work(kAsaPieceBuffer, 0);
+    Piece->sqld = Piece->sqln;
+    SQLVAR& V = Piece->sqlvar[0];
+    V.sqltype = DT_BINARY;
+    V.sqllen = kAsaPieceBuffer;
+    V.sqldata = Work.data();
+    a_sql_int32 Offset = 0;
+    do {
+      Pp(FProcs.dbpp_get_data, FCursorName, static_cast<unsigned short>(FieldNo + 1), Offset, Piece,
+         static_cast<unsigned short>(0));
+      Code = Sqlca()->sqlcode;
+      if (Code != SQLE_NOERROR && Code != SQLE_TRUNCATED) break;
+      uint16_t N;
+      std::memcpy(&N, Work.data(), sizeof N);
+      N = static_cast<uint16_t>(std::min<int32_t>(N, kAsaPieceSize));
+      Gathered.insert(Gathered.end(), Work.begin() + 2, Work.begin() + 2 + N);
+      Offset += N;
+      ++FLastBlobPieces;
+      if (N == 0 && Code == SQLE_TRUNCATED) {
+        Code = SQLE_ERROR;  // a piece that brings nothing would never end the value
+        break;
+      }
+    } while (Code == SQLE_TRUNCATED);
+  } catch (...) {
+    FreeSqlda(Piece);
+    Gathered.clear();
+    return false;
+  }
+  FreeSqlda(Piece);
+  if (Code != SQLE_NOERROR) {
+    Gathered.clear();
+    return false;
+  }
+  return true;
+}
+
+// ---- connection variables ------------------------------------------------------------------------
+
+bool TAsaSQL::InternalCreateBlobVariable(const AnsiString& Name, const uint8_t* Data, int32_t Length) {
+  if (!InternalLocalExecute(Format("create variable %s long binary", Name), Variant::Null())) return false;
+  if (!InternalLocalExecute(Format("set %s=''", Name), Variant::Null())) return false;
+  if (Data) {
+    const AnsiString Append = Format("set %s=%s || :blob_host", Name, Name);
+    int32_t Offset = 0;
+    do {
+      const int32_t N = std::min(std::max(Length - Offset, 0), kAsaPieceSize);
+      Variant Params = VarArrayOf({StrToVarByte(Data + Offset, N)});
+      InternalLocalExecute(Append, Params);
+      Offset += N;
+    } while (Offset < Length && GetLastErrorCode() >= 0);
+  }
+  return GetLastErrorCode() == 0;
+}
+
+void TAsaSQL::InternalDropBlobVariables(TStrings* Names) {
+  if (!Names) return;
+  for (int I = 0; I < Names->Count(); ++I) {
+    // The caller saved its own error; what a drop reports is not evaluated.
+    try {
+      InternalLocalExecute(Format("drop variable %s", Names->Strings(I)), Variant::Null());
+    } catch (const Exception&) {
+    }
+  }
+}

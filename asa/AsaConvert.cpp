@@ -1,0 +1,252 @@
+// ZylAsa: value conversion — one value in a record buffer (in the form it was bound with) to a
+// host Variant and back, the 16-bit null and truncation indicators, and the library's date-time
+// record to and from the host TDateTime.
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "asa/AsaSQLInternal.h"
+#include "asa/ZylAsa.h"
+
+using namespace zylasa;
+
+namespace {
+
+int16_t ReadIndicator(const uint8_t* Indicators, int32_t FieldNo) {
+  int16_t V;
+  std::memcpy(&V, Indicators + static_cast<size_t>(FieldNo) * 2, sizeof V);
+  return V;
+}
+
+// Text of a byte array or string Variant; false for every other kind.
+bool BytesOf(const Variant& Value, const uint8_t*& Data, size_t& Length, AnsiString& Holder) {
+  if (Value.VarType() == (varArray | varByte)) {
+    Data = static_cast<const uint8_t*>(VarArrayLock(Value));
+    Length = static_cast<size_t>(std::max(0, Value.ElementCount()));
+    return true;
+  }
+  if (Value.VarType() == varString || Value.VarType() == varOleStr) {
+    Holder = Value.AsString();
+    Data = reinterpret_cast<const uint8_t*>(Holder.data());
+    Length = Holder.size();
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+// ---- date-time records ---------------------------------------------------------------------------
+
+TDateTime GetAsaTimeStamp(const Tsqldatetime& Stamp) {
+  TDateTime Date = 0;
+  const int Year = Stamp.year, Month = Stamp.month, Day = Stamp.day;
+  if (Year >= 1 && Year <= 9999 && Month <= 11 && Day >= 1 && Day <= DaysInAMonth(Year, Month + 1))
+    Date = EncodeDate(Year, Month + 1, Day);
+  TDateTime Time = 0;
+  const a_sql_uint32 Micro = Stamp.microsecond;
+  if (Stamp.hour <= 23 && Stamp.minute <= 59 && Stamp.second <= 59 && Micro <= 999999)
+    Time = EncodeTime(Stamp.hour, Stamp.minute, Stamp.second, static_cast<int>(Micro / 1000));
+  // Before the epoch the host counts the time of day away from zero.
+  return Date >= 0 ? Date + Time : Date - Time;
+}
+
+void PutAsaTimeStamp(bool WithDate, TDateTime Value, Tsqldatetime& Stamp) {
+  std::memset(&Stamp, 0, sizeof Stamp);
+  if (!std::isfinite(Value)) return;
+  int Hour, Min, Sec, MSec;
+  DecodeTime(Value, Hour, Min, Sec, MSec);
+  Stamp.hour = static_cast<unsigned char>(Hour);
+  Stamp.minute = static_cast<unsigned char>(Min);
+  Stamp.second = static_cast<unsigned char>(Sec);
+  Stamp.microsecond = static_cast<a_sql_uint32>(MSec) * 1000u;
+  if (!WithDate && std::trunc(Value) == 0) return;  // a time of day keeps its date fields 0
+  int Year, Month, Day;
+  DecodeDate(Value, Year, Month, Day);
+  if (Year < 1 || Year > 9999) return;  // the host cannot encode it: the date stays 0
+  Stamp.year = static_cast<unsigned short>(Year);
+  Stamp.month = static_cast<unsigned char>(Month - 1);
+  Stamp.day = static_cast<unsigned char>(Day);
+  Stamp.day_of_week = static_cast<unsigned char>(DayOfWeek(Value) - 1);
+  Stamp.day_of_year = static_cast<unsigned short>(DayOfTheYear(Value) - 1);
+}
+
+// ---- indicators ----------------------------------------------------------------------------------
+
+bool TAsaSQL::GetNullIndicator(uint8_t* Indicators, int32_t FieldNo) {
+  if (!Indicators || FieldNo < 0) return true;
+  return ReadIndicator(Indicators, FieldNo) == -1;
+}
+
+void TAsaSQL::PutNullIndicator(uint8_t* Indicators, int32_t FieldNo, bool IsNull) {
+  if (!Indicators || FieldNo < 0) return;
+  const int16_t V = IsNull ? -1 : 0;
+  std::memcpy(Indicators + static_cast<size_t>(FieldNo) * 2, &V, sizeof V);
+}
+
+bool TAsaSQL::GetBlobTruncIndicator(uint8_t* Indicators, int32_t FieldNo) {
+  if (GetBlobSize() == 0) return true;
+  if (!Indicators || FieldNo < 0) return false;
+  return ReadIndicator(Indicators, FieldNo) > 0;
+}
+
+bool TAsaSQL::IsBlobTruncated(TZyloBlobStream* BlobStream) {
+  if (!BlobStream) return false;
+  const int32_t FieldNo = BlobStream->GetFieldNo();
+  if (FieldNo < 0 || FieldNo >= GetFieldCount()) return false;
+  return GetBlobTruncIndicator(GetIndicators(), FieldNo);
+}
+
+// ---- buffer to Variant ---------------------------------------------------------------------------
+
+AnsiString TAsaSQL::FetchedText(const uint8_t* Data, int32_t Size) {
+  // At most what the 32767-byte work buffer of the design holds, up to the first NUL.
+  const size_t Cap = static_cast<size_t>(std::clamp(Size, 0, kAsaPieceBuffer - 1));
+  AnsiString Text(reinterpret_cast<const char*>(Data), strnlen(reinterpret_cast<const char*>(Data), Cap));
+  TZyloSession* S = GetSessionObject();
+  if (S && S->GetOEMConvert() && !Text.empty())
+    S->TranslateChar(Text.data(), Text.data(), false, static_cast<int32_t>(Text.size()));
+  return Text;
+}
+
+Variant TAsaSQL::ReadWholeBlob(TZyloBlobStream* Blob, bool AsText) {
+  const int32_t Size = Blob->GetBlobSize();  // loads the current row's value when needed
+  std::vector<uint8_t> Bytes(static_cast<size_t>(std::max(Size, 0)));
+  Blob->Seek(0, soBeginning);
+  int64_t Got = Bytes.empty() ? 0 : Blob->Read(Bytes.data(), static_cast<int64_t>(Bytes.size()));
+  Bytes.resize(static_cast<size_t>(std::max<int64_t>(Got, 0)));
+  if (!AsText) return StrToVarByte(Bytes.data(), static_cast<int32_t>(Bytes.size()));
+  AnsiString Text(Bytes.begin(), Bytes.end());
+  TZyloSession* S = GetSessionObject();
+  if (S && S->GetOEMConvert() && !Text.empty())
+    S->TranslateChar(Text.data(), Text.data(), false, static_cast<int32_t>(Text.size()));
+  return Variant(std::move(Text));
+}
+
+Variant TAsaSQL::GetFieldData(uint8_t* Buffer, int32_t Offset, int32_t Size, TZyloFieldTypes FieldType,
+                              TZyloBlobStream* Blob) {
+  if (!Buffer) return Variant::Null();
+  const uint8_t* P = Buffer + Offset;
+  switch (FieldType) {
+    case ztString:
+      return Variant(FetchedText(P, Size));
+    case ztInteger: {
+      int32_t V;
+      std::memcpy(&V, P, sizeof V);
+      return Variant(V);
+    }
+    case ztInt64: {
+      // The host's Variant of this framework version carries no 64-bit integer.
+      int64_t V;
+      std::memcpy(&V, P, sizeof V);
+      return Variant(static_cast<double>(V));
+    }
+    case ztFloat:
+    case ztCurrency: {
+      double V;
+      std::memcpy(&V, P, sizeof V);
+      return Variant(V);
+    }
+    case ztDate:
+    case ztTime:
+    case ztDateTime: {
+      Tsqldatetime Stamp;
+      std::memcpy(&Stamp, P, sizeof Stamp);
+      return Variant::FromDateTime(GetAsaTimeStamp(Stamp));
+    }
+    case ztBoolean:
+      return Variant(*P != 0);
+    case ztBinary:
+      return StrToVarByte(P + 2, Size - 2);
+    case ztMemo:
+      if (IsBlobTruncated(Blob)) return ReadWholeBlob(Blob, true);
+      return Variant(FetchedText(P, Size));
+    case ztBlob:
+      // Bytes may hold NULs, so the buffer cannot tell where a short value ends: a value is
+      // always taken whole from the stream when there is one.
+      if (Blob) return ReadWholeBlob(Blob, false);
+      return StrToVarByte(P, Size);
+    default:
+      return Variant::Null();
+  }
+}
+
+// ---- Variant to buffer ---------------------------------------------------------------------------
+
+void TAsaSQL::PutFieldData(uint8_t* Buffer, int32_t Offset, int32_t Size, TZyloFieldTypes FieldType,
+                           const Variant& Value, TZyloBlobStream* Blob) {
+  if (!Buffer) return;
+  uint8_t* P = Buffer + Offset;
+  TZyloSession* S = GetSessionObject();
+  const bool Oem = S && S->GetOEMConvert();
+  switch (FieldType) {
+    case ztString: {
+      if (Size <= 0) return;
+      AnsiString Text = SetVarToStr(Value);
+      size_t N = std::min(Text.size(), static_cast<size_t>(Size - 1));
+      std::memcpy(P, Text.data(), N);
+      P[N] = 0;
+      if (Oem && N) S->TranslateChar(reinterpret_cast<char*>(P), reinterpret_cast<char*>(P), true, int32_t(N));
+      return;
+    }
+    case ztInteger: {
+      int32_t V = SetVarToInt(Value);
+      std::memcpy(P, &V, sizeof V);
+      return;
+    }
+    case ztInt64: {
+      int64_t V = SetVarToInt64(Value);
+      std::memcpy(P, &V, sizeof V);
+      return;
+    }
+    case ztFloat:
+    case ztCurrency: {
+      double V = SetVarToFloat(Value);
+      std::memcpy(P, &V, sizeof V);
+      return;
+    }
+    case ztDate:
+    case ztDateTime:
+    case ztTime: {
+      Tsqldatetime Stamp;
+      PutAsaTimeStamp(FieldType != ztTime, SetVarToDateTime(Value), Stamp);
+      std::memcpy(P, &Stamp, sizeof Stamp);
+      return;
+    }
+    case ztBoolean:
+      *P = SetVarToBoolean(Value) ? 1 : 0;
+      return;
+    case ztBinary: {
+      if (Value.VarType() != (varArray | varByte) || Size < 2) return;
+      size_t N = std::min(static_cast<size_t>(std::max(0, Value.ElementCount())), static_cast<size_t>(Size - 2));
+      uint16_t Len = static_cast<uint16_t>(N);
+      std::memcpy(P, &Len, sizeof Len);
+      if (N) std::memcpy(P + 2, VarArrayLock(Value), N);
+      return;
+    }
+    case ztMemo:
+    case ztBlob: {
+      const uint8_t* Data = nullptr;
+      size_t Len = 0;
+      AnsiString Holder;
+      const bool Accepted =
+          FieldType == ztMemo ? (VarIsStr(Value) && BytesOf(Value, Data, Len, Holder))
+                              : (Value.VarType() == (varArray | varByte) && BytesOf(Value, Data, Len, Holder));
+      if (!Accepted) return;
+      if (FieldType == ztMemo && Oem && Len) {
+        // Holder is this call's own copy of the text.
+        S->TranslateChar(Holder.data(), Holder.data(), true, static_cast<int32_t>(Len));
+      }
+      if (Blob) {
+        Blob->Clear();
+        if (Len) Blob->Write(Data, static_cast<int64_t>(Len));
+        else Blob->Truncate();  // an empty value is still a change of the field
+      } else if (Size > 0 && Len) {
+        std::memcpy(P, Data, std::min(Len, static_cast<size_t>(Size)));
+      }
+      return;
+    }
+    default:
+      return;
+  }
+}

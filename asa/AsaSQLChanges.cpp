@@ -1,0 +1,247 @@
+// ZylAsa: TAsaSQL positioned changes — update, insert, delete and lock through the cursor (an
+// updatable cursor fetches one row per call, so the server cursor stands on the current row),
+// the statements run on the side, the cursor's table name and the access plan.
+#include <cstring>
+
+#include "asa/AsaSQLInternal.h"
+#include "asa/ZylAsa.h"
+
+using namespace zylasa;
+
+void TAsaSQL::CheckModifiable() {
+  if (GetReadOnly()) RaiseLastError<EAsaException>(ZylLoadStr(ZYL_ERR_CURS_READ_ONLY), 0);
+}
+
+bool TAsaSQL::Modify() {
+  CheckOpened();
+  CheckModifiable();
+  const int32_t N = GetFieldCount();
+  SQLDA* Values = AllocSqlda(static_cast<unsigned>(N));
+  if (!Values) return false;
+  Values->sqld = Values->sqln;
+  TStringList BlobNames;
+  bool Result = false;
+  try {
+    bool Changed = false;
+    int32_t Offset = 0;
+    for (int32_t I = 0; I < N && I < Values->sqln; ++I) {
+      TZyloFieldDef* Def = GetFieldDefs()->Items(I);
+      if (!Def) continue;
+      const int32_t Here = Offset;
+      Offset += Def->Size;
+      if (!IsFieldDirty(Variant(static_cast<int>(I)))) continue;
+      SQLVAR& V = Values->sqlvar[I];
+      const SQLVAR& Column = FOutputSQLDA->sqlvar[I];
+      std::memcpy(&V.sqlname, &Column.sqlname, sizeof V.sqlname);
+      if (IsFieldNull(Variant(static_cast<int>(I)))) {
+        if (V.sqlind) *V.sqlind = -1;
+      } else {
+        if (V.sqlind) *V.sqlind = 0;
+        if (ZylIsBlobType(Def->FieldType)) {
+          TZyloBlobStream* Blob = GetBlobManager()->BlobByName(Def->Name);
+          if (InternalCreateBlobVariable(Def->Name, Blob->GetMemory(), Blob->GetBlobLength())) {
+            BlobNames.Add(Def->Name);
+            V.sqltype = DT_VARIABLE;
+            V.sqldata = const_cast<char*>(Def->Name.c_str());
+          }
+        } else {
+          V.sqltype = Column.sqltype;
+          V.sqllen = Column.sqllen;
+          V.sqldata = FRecordBuffer.Data() + Here;
+        }
+      }
+      Changed = true;
+    }
+    if (!Changed) {
+      Result = true;  // nothing to send
+    } else {
+      Pp(FProcs.dbpp_update, FCursorName, Values);
+      CheckPushError();
+      InternalDropBlobVariables(&BlobNames);
+      InternalAutoCommit();
+      Result = CheckPopError(GetWantExceptions()) && CheckResult();
+      if (Result) {
+        // The edited row is now the unchanged current row.
+        std::memcpy(FOldRecordBuffer.Data(), FRecordBuffer.Data(), static_cast<size_t>(FRecordSize));
+        std::memcpy(FOldIndicators.Data(), FIndicators.Data(), static_cast<size_t>(FIndicatorSize));
+        GetBlobManager()->ClearBlobs();
+      }
+    }
+  } catch (...) {
+    FreeSqlda(Values);
+    throw;
+  }
+  FreeSqlda(Values);
+  return Result;
+}
+
+bool TAsaSQL::Append() {
+  CheckOpened();
+  CheckModifiable();
+  const int32_t N = GetFieldCount();
+  SQLDA* Values = AllocSqldaNoInd(static_cast<unsigned>(N));
+  if (!Values) return false;
+  Values->sqld = Values->sqln;
+  TStringList BlobNames;
+  bool Result = false;
+  try {
+    int32_t Offset = 0;
+    for (int32_t I = 0; I < N && I < Values->sqln; ++I) {
+      TZyloFieldDef* Def = GetFieldDefs()->Items(I);
+      if (!Def) continue;
+      const int32_t Here = Offset;
+      Offset += Def->Size;
+      SQLVAR& V = Values->sqlvar[I];
+      const SQLVAR& Column = FOutputSQLDA->sqlvar[I];
+      std::memcpy(&V.sqlname, &Column.sqlname, sizeof V.sqlname);
+      const bool Blob = ZylIsBlobType(Def->FieldType);
+      if (!Blob) {
+        V.sqltype = Column.sqltype;
+        V.sqllen = Column.sqllen;
+      }
+      // A NULL column carries no data, so the server applies its default.
+      if (IsFieldNull(Variant(static_cast<int>(I)))) continue;
+      if (Blob) {
+        TZyloBlobStream* Stream = GetBlobManager()->BlobByName(Def->Name);
+        if (InternalCreateBlobVariable(Def->Name, Stream->GetMemory(), Stream->GetBlobLength())) {
+          BlobNames.Add(Def->Name);
+          V.sqltype = DT_VARIABLE;
+          V.sqldata = const_cast<char*>(Def->Name.c_str());
+        }
+      } else {
+        V.sqldata = FRecordBuffer.Data() + Here;
+      }
+    }
+    Pp(FProcs.dbpp_put_into, FCursorName, Values, FOutputSQLDA);
+    CheckPushError();
+    // The insert's outcome, before anything else runs on the connection.
+    const an_sql_code Code = Sqlca()->sqlcode;
+    const bool Inserted = Code >= 0 && Code != SQLE_NOTFOUND;
+    FBufferRows = Inserted ? std::clamp<int32_t>(Sqlca()->sqlerrd[2], 0, FAllocatedRows) : 0;
+    if (FTrimFetched && Code >= 0) TrimFetchBuffer();
+    InternalDropBlobVariables(&BlobNames);
+    // The row as stored (defaults included) becomes current; a failed insert keeps the edited
+    // record, so that nothing the application entered is lost.
+    if (Inserted) {
+      FBufferRow = 0;
+      ConvertFetchedBuffers();
+    }
+    InternalAutoCommit();
+    Result = CheckPopError(GetWantExceptions()) && CheckResult();
+  } catch (...) {
+    FreeSqldaNoInd(Values);
+    throw;
+  }
+  FreeSqldaNoInd(Values);
+  return Result;
+}
+
+bool TAsaSQL::Delete() {
+  CheckOpened();
+  CheckModifiable();
+  Pp(FProcs.dbpp_delete, FCursorName, static_cast<char*>(nullptr), static_cast<char*>(nullptr));
+  CheckPushError();
+  InternalAutoCommit();
+  return CheckPopError(GetWantExceptions()) && CheckResult();
+}
+
+bool TAsaSQL::Lock() {
+  CheckModifiable();
+  CheckOpened();
+  PlainFetch(FETCH_RELATIVE, 0, FETCH_OPT_FOR_UPDATE);
+  return GetLastErrorCode() >= 0;
+}
+
+// ---- table name, side statements, access plan ------------------------------------------------------
+
+AnsiString TAsaSQL::GetTableName() {
+  AnsiString Result;
+  if (GetActive() && FLibraryVersion >= 5) {
+    SQLDA* Names = nullptr;
+    try {
+      Names = AllocSqldaNoInd(1);
+      if (Names) {
+        Names->sqlvar[0].sqltype = DT_STRING;
+        Names->sqlvar[0].sqllen = 128;
+        Names->sqld = Names->sqln;
+        if (!reinterpret_cast<SQLDA* (*)(SQLDA*)>(FProcs.fill_sqlda)(Names)) {
+          FreeSqldaNoInd(Names);
+        } else {
+          Pp(FProcs.dbpp_describe_names, static_cast<char*>(nullptr), static_cast<char*>(nullptr),
+             static_cast<short*>(nullptr), FCursorName, Names, static_cast<unsigned>(DESCRIBE_LONG_NAMES),
+             static_cast<unsigned short>(DESCRIBE_NAMES_TABLE));
+          const char* Text = static_cast<const char*>(Names->sqlvar[0].sqldata);
+          if (Sqlca()->sqlcode == 0 && Text) {
+            Result.assign(Text, strnlen(Text, 128));
+            if (TZyloSession* S = GetSessionObject(); S && S->GetOEMConvert() && !Result.empty())
+              S->TranslateChar(Result.data(), Result.data(), false, static_cast<int32_t>(Result.size()));
+          }
+          reinterpret_cast<void (*)(SQLDA*)>(FProcs.free_filled_sqlda)(Names);
+        }
+      }
+    } catch (const Exception&) {
+      // Any library problem leads to the text of the statement.
+      Result.clear();
+    }
+  }
+  if (Result.empty()) Result = TZyloSQL::GetTableName();
+  return Result;
+}
+
+bool TAsaSQL::InternalLocalExecute(const AnsiString& SQL, const Variant& Params) {
+  InternalNeedLibrary();
+  ++FSideStatements;
+  if (Params.IsNull() || Params.IsEmpty()) {
+    Pp(FProcs.dbpp_execute_imm, const_cast<char*>(SQL.c_str()), static_cast<unsigned short>(2));
+    return CheckResult();
+  }
+  TAsaStatementPool* Pool = AsaSession()->GetStatementPool();
+  int16_t Statement = static_cast<int16_t>(Pool->Next());
+  Pp(FProcs.dbpp_prepare, static_cast<char*>(nullptr), ModuleName(), &Statement, const_cast<char*>(SQL.c_str()),
+     static_cast<struct sqlda*>(nullptr), 1u);
+  if (!CheckResult()) return false;
+  SQLDA* Da = nullptr;
+  bool Result = false;
+  try {
+    Pool->Use(Statement);
+    TZyloVariableDefs Vars;
+    InternalSetVariables(Params, &Vars);
+    void* D = nullptr;
+    const bool Bound = InternalBindVariables(&Statement, &Vars, D, nullptr);
+    Da = static_cast<SQLDA*>(D);
+    if (Bound) {
+      Pp(FProcs.dbpp_execute_into, static_cast<char*>(nullptr), ModuleName(), &Statement, Da,
+         static_cast<struct sqlda*>(nullptr));
+      Result = CheckResult();
+    }
+  } catch (...) {
+    InternalDropStatement(Statement);
+    FreeSqlda(Da);
+    throw;
+  }
+  // The drop must not overwrite the outcome the caller reads from LastErrorCode.
+  InternalDropStatement(Statement);
+  FreeSqlda(Da);
+  return Result;
+}
+
+AnsiString TAsaSQL::Explain() {
+  AnsiString Result;
+  CheckOpened();
+  SQLDA* Plan = AllocSqlda(1);
+  if (!Plan) return Result;
+  char Buffer[301] = {0};
+  try {
+    Plan->sqlvar[0].sqltype = DT_STRING;
+    Plan->sqlvar[0].sqllen = 300;
+    Plan->sqlvar[0].sqldata = Buffer;
+    Plan->sqld = Plan->sqln;
+    Pp(FProcs.dbpp_explain, FCursorName, static_cast<unsigned short>(0), Plan);
+    if (CheckResult()) Result.assign(Buffer, strnlen(Buffer, 300));
+  } catch (...) {
+    FreeSqlda(Plan);
+    throw;
+  }
+  FreeSqlda(Plan);
+  return Result;
+}
