@@ -23,7 +23,7 @@ std::string Trim(const std::string& s) {
 const char* UsageText() {
   return "usage: zylo-isql [-c PARAMS] [-e SQL]... [-f FILE]... [--format table|csv|json]\n"
          "                 [--timing] [--on-error stop|continue] [--library FILE]\n"
-         "                 [--library-path DIR] [-q]\n"
+         "                 [--library-path DIR] [--echo] [-q]\n"
          "  -c PARAMS   connection parameters, e.g. \"dbf=demo.db;uid=dba;pwd=sql\"\n"
          "              (eng, dbf, dbn, uid, pwd, servertype=client|server|workgroup,\n"
          "              serverparams; other keys are passed on as client parameters)\n"
@@ -61,6 +61,8 @@ bool ParseArgs(const std::vector<std::string>& Args, TOptions& Options, std::str
       Options.Quiet = true;
     } else if (a == "--timing") {
       Options.Timing = true;
+    } else if (a == "--echo") {
+      Options.Echo = true;
     } else if (a == "-c" || a == "--connect") {
       if (!need("connection parameters")) return false;
       Options.Connect = value;
@@ -94,7 +96,7 @@ bool ParseArgs(const std::vector<std::string>& Args, TOptions& Options, std::str
       Error = "unknown option '" + Args[i] + "'";
       return false;
     }
-    if (inlineValue && (a == "-h" || a == "--help" || a == "-q" || a == "--quiet" || a == "--timing")) {
+    if (inlineValue && (a == "-h" || a == "--help" || a == "-q" || a == "--quiet" || a == "--timing" || a == "--echo")) {
       Error = "option " + a + " takes no value";
       return false;
     }

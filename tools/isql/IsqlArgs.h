@@ -1,7 +1,7 @@
 // Command line and connection parameters of the interactive SQL tool.
 //
 //   zylo-isql [-c PARAMS] [-e SQL]... [-f FILE]... [--format table|csv|json] [--timing]
-//             [--on-error stop|continue] [--library FILE] [--library-path DIR] [-q]
+//             [--on-error stop|continue] [--library FILE] [--library-path DIR] [--echo] [-q]
 //
 // -e and -f may be repeated and run in the order given; with neither, statements are read from
 // standard input (with a prompt when it is a terminal). Errors stop the run with exit status 1
@@ -33,6 +33,7 @@ struct TOptions {
   std::string Library;      // client library file name (the session's default when empty)
   std::string LibraryPath;  // its directory (searched for when empty)
   bool Quiet = false;       // no banner and no prompt
+  bool Echo = false;        // each statement is printed before it runs (scripts read like a session)
   bool ProgressOnTerminal = false;  // set by the program: progress bars are redrawn in place
   bool Help = false;
 

@@ -172,6 +172,12 @@ bool TShell::Failed() {
 }
 
 bool TShell::RunPiece(const TPiece& Piece) {
+  if (FOptions.Echo) {
+    std::string shown = Piece.Kind == TPiece::pkCommand ? "." + Piece.Text : Piece.Text + ";";
+    std::string indented;
+    for (char c : shown) indented += c == '\n' ? std::string("\n   -> ") : std::string(1, c);
+    FOut << "\nisql> " << indented << "\n";
+  }
   if (Piece.Kind == TPiece::pkCommand) return Command(Piece.Text);
   auto t0 = std::chrono::steady_clock::now();
   bool ok = FDb.Run(Piece.Text, *FPrinter);

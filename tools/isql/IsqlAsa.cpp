@@ -1,0 +1,485 @@
+// The interactive SQL tool over TAsaSession and TAsaSQL.
+//
+// Statements that can return rows (SELECT, WITH, CALL ...) are opened read-only and printed
+// result set by result set: a procedure's further result sets are reached with Resume until the
+// statement is no longer inside the procedure. Other statements are executed directly and
+// report the rows they affected; a statement with "?" markers (a CALL with output parameters) is
+// prepared and executed instead, and its output variables are printed. Errors are the session's
+// LastError; what the components raise (errors the library detects itself) is caught and kept
+// the same way.
+#include "tools/isql/IsqlAsa.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "asa/ZylAsa.h"
+
+namespace zylisql {
+namespace {
+
+bool IsNumericType(TZyloFieldTypes T) {
+  return T == ztInteger || T == ztInt64 || T == ztFloat || T == ztCurrency || T == ztBoolean;
+}
+
+std::string Hex(const uint8_t* Data, size_t Size) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out = "0x";
+  out.reserve(2 + Size * 2);
+  for (size_t i = 0; i < Size; ++i) {
+    out += digits[Data[i] >> 4];
+    out += digits[Data[i] & 15];
+  }
+  return out;
+}
+
+std::string FloatText(double V) {
+  char buf[40];
+  std::snprintf(buf, sizeof buf, "%.15g", V);
+  return buf;
+}
+
+// The text of one value as the printers want it.
+TCell CellOfValue(const Variant& V, TZyloFieldTypes Type) {
+  if (V.IsNull() || V.IsEmpty()) return TCell::NullCell();
+  switch (Type) {
+    case ztBinary:
+    case ztBlob: {
+      std::vector<uint8_t> bytes = VarArrayToBytes(V);
+      if (bytes.empty() && VarIsStr(V)) {
+        AnsiString s = V.AsString();
+        bytes.assign(s.begin(), s.end());
+      }
+      TCell c = TCell::Of(Hex(bytes.data(), bytes.size()));
+      c.Binary = true;
+      c.Length = static_cast<int64_t>(bytes.size());
+      return c;
+    }
+    case ztDate: return TCell::Of(DateToStr(V.AsDateTime()));
+    case ztTime: return TCell::Of(TimeToStr(V.AsDateTime()));
+    case ztDateTime: {
+      TDateTime d = V.AsDateTime();
+      return TCell::Of(DateToStr(d) + " " + TimeToStr(d));
+    }
+    case ztFloat: return TCell::Of(FloatText(V.AsDouble()));
+    case ztCurrency: return TCell::Of(CurrToStr(V.AsCurrency()));
+    case ztBoolean: return TCell::Of(V.AsBoolean() ? "1" : "0");
+    case ztInteger:
+    case ztInt64: return TCell::Of(std::to_string(V.AsInt64()));
+    default: return TCell::Of(VarToStr(V));
+  }
+}
+
+TCell CellOfField(TZyloSQL& Q, int32_t Index) {
+  TZyloFieldDef* def = Q.GetField(Variant(Index));
+  if (!def || Q.IsFieldNull(Variant(Index))) return TCell::NullCell();
+  if (def->FieldType == ztMemo || def->FieldType == ztBlob) {
+    // The whole long value, however long: the printers decide how much of it to show.
+    TMemoryStream m;
+    Q.BlobToStream(Variant(Index), &m);
+    const uint8_t* p = static_cast<const uint8_t*>(m.Memory());
+    size_t n = static_cast<size_t>(m.Size());
+    if (def->FieldType == ztBlob) {
+      TCell c = TCell::Of(Hex(p, n));
+      c.Binary = true;
+      c.Length = static_cast<int64_t>(n);
+      return c;
+    }
+    return TCell::Of(std::string(reinterpret_cast<const char*>(p), n));
+  }
+  Variant v;
+  Q.GetFieldValue(Variant(Index), v);
+  return CellOfValue(v, def->FieldType);
+}
+
+std::vector<TColumn> ColumnsOf(TZyloFieldDefs& Defs) {
+  std::vector<TColumn> cols;
+  for (int32_t i = 0; i < Defs.Count(); ++i) {
+    TZyloFieldDef* d = Defs.Items(i);
+    cols.push_back({d ? d->Name : std::string(), d && IsNumericType(d->FieldType)});
+  }
+  return cols;
+}
+
+// A value typed in .update: 'text' (marked by the parser with a leading quote), NULL, or a
+// number; anything else is taken as text.
+Variant ValueOf(const std::string& Text) {
+  if (!Text.empty() && Text[0] == '\'') return Variant(AnsiString(Text.substr(1)));
+  std::string upper;
+  for (char c : Text) upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (upper == "NULL") return Variant::Null();
+  char* end = nullptr;
+  errno = 0;
+  long long i = std::strtoll(Text.c_str(), &end, 10);
+  if (!Text.empty() && *end == '\0' && errno == 0) {
+    if (i >= INT32_MIN && i <= INT32_MAX) return Variant(static_cast<int>(i));
+    return Variant(i);
+  }
+  errno = 0;
+  double d = std::strtod(Text.c_str(), &end);
+  if (!Text.empty() && *end == '\0' && errno == 0) return Variant(d);
+  return Variant(AnsiString(Text));
+}
+
+bool IsRowCountVerb(const std::string& K) {
+  return K == "INSERT" || K == "UPDATE" || K == "DELETE" || K == "MERGE";
+}
+
+}  // namespace
+
+TAsaDatabase::TAsaDatabase()
+    : FSession(std::make_unique<TAsaSession>(nullptr)),
+      FQuery(std::make_unique<TAsaSQL>(nullptr)),
+      FCursor(std::make_unique<TAsaSQL>(nullptr)) {
+  FSession->SetWantExceptions(false);
+  FQuery->SetSession(FSession.get());
+  FCursor->SetSession(FSession.get());
+  FSession->OnServerMessage = [this](TObject*, TServerMessageType Type, int32_t, const AnsiString& Msg) {
+    if (!FSink) return;
+    const char* kind = Type == smtWarning ? "warning" : Type == smtAction ? "action" : Type == smtStatus ? "status" : "message";
+    FSink(std::string(kind) + ": " + Msg);
+  };
+}
+
+TAsaDatabase::~TAsaDatabase() {
+  // Statements go before their session; the session commits on disconnect as configured.
+  FCursor.reset();
+  FQuery.reset();
+  Disconnect();
+}
+
+bool TAsaDatabase::Fail(const std::string& Text, int32_t Code) {
+  FError = Text;
+  FErrorCode = Code;
+  return false;
+}
+
+int32_t TAsaDatabase::ErrorCode() { return FError.empty() ? FSession->GetLastErrorCode() : FErrorCode; }
+
+std::string TAsaDatabase::ErrorText() {
+  if (!FError.empty()) return FError;
+  std::string t = FSession->GetLastError();
+  return t.empty() ? std::string("the operation failed") : t;
+}
+
+void TAsaDatabase::SetMessageSink(std::function<void(const std::string&)> Sink) { FSink = std::move(Sink); }
+
+void TAsaDatabase::Warn() {
+  int32_t code = FSession->GetLastErrorCode();
+  if (code > 0 && code != 100 && code != 105 && FSink && !FSession->GetLastError().empty())
+    FSink(FSession->GetLastError());
+}
+
+bool TAsaDatabase::Connect(const TConnectParams& P, const TOptions& Options) {
+  FError.clear();
+  try {
+    if (!Options.Library.empty()) FSession->SetLibraryFile(Options.Library);
+    if (!Options.LibraryPath.empty()) FSession->SetLibraryPath(Options.LibraryPath);
+    FSession->SetLoginEngineName(P.Engine);
+    FSession->SetLoginDatabase(P.Database);
+    FSession->SetLoginUser(P.User);
+    FSession->SetLoginPassword(P.Password);
+    FSession->SetClientParams(P.ClientParams);
+    FSession->SetServerParams(P.ServerParams);
+    // A database given as a file is started on a server of its own unless told otherwise.
+    TAsaServerType type = P.DatabaseIsFile ? stServer : stClient;
+    if (P.ServerType == "client") type = stClient;
+    else if (P.ServerType == "server") type = stServer;
+    else if (P.ServerType == "workgroup") type = stWorkgroup;
+    FSession->SetServerType(type);
+    FSession->Open();
+  } catch (const EZyloException& e) {
+    return Fail(e.Message(), e.GetErrorCode());
+  } catch (const Exception& e) {
+    return Fail(e.Message(), 0);
+  }
+  return FSession->GetConnected() || Fail("not connected", 0);
+}
+
+void TAsaDatabase::Disconnect() {
+  if (!FSession) return;
+  try {
+    FSession->Close();
+  } catch (const Exception&) {
+    // Leaving anyway: the error has nowhere to go.
+  }
+}
+
+bool TAsaDatabase::Run(const std::string& Sql, TPrinter& Out) {
+  FError.clear();
+  try {
+    std::string verb = LeadingKeyword(Sql);
+    bool markers = HasMarkers(Sql);
+    if (verb == "CALL" || verb == "EXEC" || verb == "EXECUTE") return RunCall(Sql, markers, Out);
+    if (ReturnsRows(Sql) && !markers) return RunQuery(Sql, Out);
+    return RunExecute(Sql, markers, Out);
+  } catch (const EZyloException& e) {
+    FQuery->Close();
+    return Fail(e.Message(), e.GetErrorCode());
+  } catch (const Exception& e) {
+    FQuery->Close();
+    return Fail(e.Message(), 0);
+  }
+}
+
+void TAsaDatabase::PrintResultSet(TZyloSQL& Q, bool HasRow, TPrinter& Out) {
+  Out.BeginResult(ColumnsOf(*Q.GetFieldDefs()));
+  int64_t rows = 0;
+  const int32_t n = Q.GetFieldCount();
+  std::vector<TCell> cells(static_cast<size_t>(n));
+  for (bool more = HasRow; more; more = Q.Next()) {
+    for (int32_t i = 0; i < n; ++i) cells[static_cast<size_t>(i)] = CellOfField(Q, i);
+    Out.Row(cells);
+    ++rows;
+  }
+  Out.EndResult(rows);
+}
+
+// A procedure call is prepared first: one that returns result sets is opened as a cursor and
+// every result set printed; any other one is executed, so that its output parameters ("?"
+// markers) come back.
+bool TAsaDatabase::RunCall(const std::string& Sql, bool WithMarkers, TPrinter& Out) {
+  TAsaSQL& q = *FQuery;
+  q.PrepareOpen(Sql);
+  if (!q.GetPrepared()) return false;
+  // Without a varying result the described columns are the output parameters when the call
+  // has markers for them, else the columns of the procedure's one result set.
+  if (q.GetResumable() || (q.GetFieldCount() > 0 && !WithMarkers)) {
+    bool ok = RunQuery(Sql, Out);
+    if (ok && WithMarkers)
+      Out.Info("(output parameters are not returned by a procedure that returns result sets)");
+    q.UnprepareOpen();
+    return ok;
+  }
+  q.UnprepareOpen();
+  return RunExecute(Sql, WithMarkers, Out);
+}
+
+bool TAsaDatabase::RunQuery(const std::string& Sql, TPrinter& Out) {
+  TAsaSQL& q = *FQuery;
+  bool hasRow = false;
+  try {
+    // Open reuses a cursor already prepared with the same text.
+    hasRow = q.OpenRead(Sql, {ZylEmptyParam});
+  } catch (const EZyloException& e) {
+    // A procedure that made no result set: it ran, and there is nothing to show.
+    if (q.GetActive() && FSession->GetLastErrorCode() >= 0) {
+      q.Close();
+      Out.Info("procedure completed");
+      return true;
+    }
+    throw;
+  }
+  int32_t code = FSession->GetLastErrorCode();
+  if (!q.GetActive()) {
+    if (code < 0) return false;
+    Out.Info("procedure completed");
+    return true;
+  }
+  if (!hasRow && code < 0) {
+    q.Close();
+    return false;
+  }
+  if (q.GetFieldCount() > 0) PrintResultSet(q, hasRow, Out);
+  while (q.GetStillInProc()) {
+    bool row = q.Resume();
+    if (!q.GetStillInProc()) break;
+    if (FSession->GetLastErrorCode() < 0) {
+      q.Close();
+      return false;
+    }
+    PrintResultSet(q, row, Out);
+  }
+  int32_t last = FSession->GetLastErrorCode();
+  if (last < 0) {
+    q.Close();
+    return false;
+  }
+  Warn();
+  q.Close();
+  return true;
+}
+
+bool TAsaDatabase::RunExecute(const std::string& Sql, bool WithMarkers, TPrinter& Out) {
+  TAsaSQL& q = *FQuery;
+  std::string verb = LeadingKeyword(Sql);
+  if (!WithMarkers) {
+    if (!q.ExecuteImmediate(Sql)) {
+      if (FSession->GetLastErrorCode() < 0) return false;
+    }
+    Warn();
+    if (IsRowCountVerb(verb)) Out.Affected(q.GetRowsProcessed());
+    else Out.Info("ok");
+    return true;
+  }
+  // Markers stand for output parameters (a procedure call); inputs are given in the text.
+  bool ok = q.Execute(Sql, {ZylEmptyParam});
+  if (!ok && FSession->GetLastErrorCode() < 0) {
+    q.UnprepareExecute();
+    return false;
+  }
+  Warn();
+  TZyloVariableDefs* outs = q.GetOutVariables();
+  if (outs->Count() > 0) {
+    std::vector<TColumn> names;
+    std::vector<TCell> values;
+    for (int32_t i = 0; i < outs->Count(); ++i) {
+      TZyloFieldDef* d = outs->Items(i);
+      Variant v;
+      q.GetOutVar(Variant(i), v);
+      names.push_back({d->Name, IsNumericType(d->FieldType)});
+      values.push_back(CellOfValue(v, d->FieldType));
+    }
+    Out.OutParams(names, values);
+  } else if (IsRowCountVerb(verb)) {
+    Out.Affected(q.GetRowsProcessed());
+  } else {
+    Out.Info("ok");
+  }
+  q.UnprepareExecute();
+  return true;
+}
+
+bool TAsaDatabase::Explain(const std::string& Sql, std::string& Plan) {
+  FError.clear();
+  TAsaSQL& q = *FQuery;
+  try {
+    if (!q.Open(Sql, {ZylEmptyParam}, true)) return false;
+    Plan = q.Explain();
+    bool ok = FSession->GetLastErrorCode() >= 0;
+    q.Close();
+    return ok;
+  } catch (const EZyloException& e) {
+    q.Close();
+    return Fail(e.Message(), e.GetErrorCode());
+  } catch (const Exception& e) {
+    q.Close();
+    return Fail(e.Message(), 0);
+  }
+}
+
+bool TAsaDatabase::Backup(const std::string& Directory, const TBackupProgress& Progress) {
+  FError.clear();
+  std::error_code ec;
+  std::filesystem::create_directories(Directory, ec);
+  if (ec) return Fail("cannot create the directory '" + Directory + "': " + ec.message(), 0);
+  FSession->OnBackup = [&](TObject*, const AnsiString& File, int32_t Page, int32_t Pages, bool&) {
+    if (Progress) Progress(File, Page, Pages);
+  };
+  bool ok = false;
+  try {
+    ok = FSession->Backup(Directory, btFull);
+  } catch (const EZyloException& e) {
+    FSession->OnBackup = nullptr;
+    return Fail(e.Message(), e.GetErrorCode());
+  } catch (const Exception& e) {
+    FSession->OnBackup = nullptr;
+    return Fail(e.Message(), 0);
+  }
+  FSession->OnBackup = nullptr;
+  return ok;
+}
+
+void TAsaDatabase::PrintCurrentRow(TPrinter& Out) {
+  TAsaSQL& c = *FCursor;
+  if (c.GetBOF() && c.GetCurrentRow() < 0) {
+    Out.Info("before the first row");
+    return;
+  }
+  if (c.GetEOF() && c.GetBufferRows() == 0) {
+    Out.Info("after the last row");
+    return;
+  }
+  Out.BeginResult(ColumnsOf(*c.GetFieldDefs()));
+  std::vector<TCell> cells;
+  for (int32_t i = 0; i < c.GetFieldCount(); ++i) cells.push_back(CellOfField(c, i));
+  Out.Row(cells);
+  Out.EndResult(1);
+  Out.Info("at row " + std::to_string(c.GetCurrentRow() + 1));
+}
+
+bool TAsaDatabase::CursorOpen(const std::string& Sql, TPrinter& Out) {
+  FError.clear();
+  try {
+    FCursor->Close();
+    bool row = FCursor->OpenWrite(Sql, {ZylEmptyParam});
+    if (!FCursor->GetActive()) return false;
+    if (!row && FSession->GetLastErrorCode() < 0) return false;
+    PrintCurrentRow(Out);
+    return true;
+  } catch (const EZyloException& e) {
+    return Fail(e.Message(), e.GetErrorCode());
+  } catch (const Exception& e) {
+    return Fail(e.Message(), 0);
+  }
+}
+
+bool TAsaDatabase::CursorMove(TMove Move, int32_t Row, TPrinter& Out) {
+  FError.clear();
+  TAsaSQL& c = *FCursor;
+  if (!c.GetActive()) return Fail("no cursor is open (.open QUERY)", 0);
+  try {
+    switch (Move) {
+      case TMove::mvFirst: c.First(); break;
+      case TMove::mvLast: c.Last(); break;
+      case TMove::mvNext: c.Next(); break;
+      case TMove::mvPrior: c.Prev(); break;
+      case TMove::mvCurrent: c.Curr(); break;
+      case TMove::mvAbsolute:
+        if (!c.MoveTo(Row)) return false;
+        c.Curr();
+        break;
+    }
+    if (FSession->GetLastErrorCode() < 0) return false;
+    PrintCurrentRow(Out);
+    return true;
+  } catch (const EZyloException& e) {
+    return Fail(e.Message(), e.GetErrorCode());
+  } catch (const Exception& e) {
+    return Fail(e.Message(), 0);
+  }
+}
+
+bool TAsaDatabase::CursorUpdate(const std::vector<std::pair<std::string, std::string>>& Values, TPrinter& Out) {
+  FError.clear();
+  TAsaSQL& c = *FCursor;
+  if (!c.GetActive()) return Fail("no cursor is open (.open QUERY)", 0);
+  try {
+    for (auto& [col, text] : Values) {
+      if (!c.FindField(col)) return Fail("the cursor has no column " + col, 0);
+      c.SetFieldValue(Variant(AnsiString(col)), ValueOf(text));
+    }
+    if (!c.Modify()) return false;
+    Out.Affected(c.GetRowsProcessed() > 0 ? c.GetRowsProcessed() : 1);
+    c.Curr();
+    PrintCurrentRow(Out);
+    return true;
+  } catch (const EZyloException& e) {
+    return Fail(e.Message(), e.GetErrorCode());
+  } catch (const Exception& e) {
+    return Fail(e.Message(), 0);
+  }
+}
+
+bool TAsaDatabase::CursorDelete(TPrinter& Out) {
+  FError.clear();
+  TAsaSQL& c = *FCursor;
+  if (!c.GetActive()) return Fail("no cursor is open (.open QUERY)", 0);
+  try {
+    if (!c.Delete()) return false;
+    Out.Affected(1);
+    return true;
+  } catch (const EZyloException& e) {
+    return Fail(e.Message(), e.GetErrorCode());
+  } catch (const Exception& e) {
+    return Fail(e.Message(), 0);
+  }
+}
+
+bool TAsaDatabase::CursorClose() {
+  FError.clear();
+  FCursor->Close();
+  return true;
+}
+
+}  // namespace zylisql
