@@ -43,6 +43,7 @@ UPDATE orders SET note = replace(hex(zeroblob(7000)), '00', 'work, play') WHERE 
 
 CREATE PROCEDURE customer_report (IN cust INTEGER, OUT total DECIMAL(19,4))
 BEGIN
+  MESSAGE 'report for customer ', cust TO CLIENT;
   -- first result set: the customer's orders
   SELECT o.id, p.title, o.quantity, o.ordered
     FROM orders o JOIN product p ON p.id = o.product_id
@@ -52,6 +53,14 @@ BEGIN
     FROM orders o JOIN product p ON p.id = o.product_id
     WHERE o.customer_id = cust GROUP BY p.title ORDER BY p.title;
   SELECT sum(o.quantity * p.price) INTO total
+    FROM orders o JOIN product p ON p.id = o.product_id
+    WHERE o.customer_id = cust;
+END;
+
+-- Output parameters alone: what a customer's orders come to, and how many there are.
+CREATE PROCEDURE order_total (IN cust INTEGER, OUT total DECIMAL(19,4), OUT lines INTEGER)
+BEGIN
+  SELECT sum(o.quantity * p.price), count(*) INTO total, lines
     FROM orders o JOIN product p ON p.id = o.product_id
     WHERE o.customer_id = cust;
 END;

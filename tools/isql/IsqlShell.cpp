@@ -283,7 +283,9 @@ bool TShell::Command(const std::string& Line) {
     if (arg.empty()) return usage("usage: .explain QUERY");
     std::string plan;
     if (!FDb.Explain(arg, plan)) return Failed();
-    FPrinter->Info("plan: " + plan);
+    std::string shown;
+    for (char c : plan) shown += c == '\n' ? std::string("\n      ") : std::string(1, c);
+    FPrinter->Info("plan: " + shown);
     return true;
   }
   if (cmd == "backup") {
