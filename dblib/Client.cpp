@@ -85,6 +85,7 @@ ClientConnection::~ClientConnection() {
   // Cursors before statements before the connection: each refers to the one after it.
   cursors_.clear();
   statements_.clear();
+  backup.reset();
   conn.reset();
 }
 

@@ -60,6 +60,7 @@ class ClientConnection : public MessageSink {
   std::shared_ptr<Engine> engine;        // null when attached to another process's engine
   std::shared_ptr<Database> database;
   std::unique_ptr<Connection> conn;
+  std::unique_ptr<Backup> backup;  // db_backup between start and end; goes before conn
   bool autoStopDatabase = false;  // this connect started the database with AutoStop
   std::atomic<bool> dropped{false};
   std::map<std::string, short, NoCaseLess> statementNames;  // named statements

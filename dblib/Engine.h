@@ -84,6 +84,35 @@ class Statement {
   virtual std::unique_ptr<Cursor> Resume(Cursor& current);
 };
 
+// One online backup of a database (db_backup). The moment it copies is taken when it starts:
+// the database is copied then, and the transaction log when it is opened, into private
+// copies, and every page is served from those, so writers on other connections go on
+// meanwhile and the live files are only read (restarting the log aside).
+// File numbers: 0 the database, -2 the transaction log; every other number names no file.
+struct BackupFile {
+  std::string name;      // the live file's operating-system name
+  uint32_t pages = 0;    // pages of PageSize() bytes, the last one possibly shorter
+  int64_t created = 0;   // creation time of the live file (time_t)
+};
+
+class Backup {
+ public:
+  virtual ~Backup() = default;
+  virtual uint32_t PageSize() const = 0;
+  // False when the number names no file.
+  virtual bool Open(int file, BackupFile& out) = 0;
+  // Pages of an open file (0 when it is not open).
+  virtual uint32_t PageCount(int file) const = 0;
+  // -241 when the file is not open, warning 100 for a page past its end.
+  virtual std::string ReadPage(int file, uint32_t page) = 0;
+  // After the log's last page: files its copy away under a new name next to the database and
+  // starts the live log empty. Returns the name of the filed-away log; -242 while other
+  // transactions keep the log from restarting (the caller retries).
+  virtual std::string RestartLog() = 0;
+  // -241 when the file is not open.
+  virtual void Close(int file) = 0;
+};
+
 class Connection {
  public:
   virtual ~Connection() = default;
@@ -108,6 +137,13 @@ class Connection {
   // Brackets one client request (cancel applies to the request in between).
   virtual void BeginRequest() {}
   virtual void EndRequest() {}
+
+  // Starts an online backup of this connection's database (DBA only; one at a time per
+  // database: -241 while another runs).
+  virtual std::unique_ptr<Backup> StartBackup() = 0;
+  // Deletes a transaction log that a backup filed away next to this connection's database;
+  // any other file, the live database and its log included, is refused with -243.
+  virtual void DeleteLogFile(const std::string& name) = 0;
 
   virtual void SetMessageSink(MessageSink* sink) = 0;
   virtual std::string UserName() const = 0;

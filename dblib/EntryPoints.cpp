@@ -158,6 +158,45 @@ void Connect(Client& client, const char* parms) {
   client.Add(std::move(cc));
 }
 
+// db_backup: the backup lives on the current connection from start to end.
+void RunBackup(Client& c, int op, int file, a_sql_uint32 page, SQLDA* da) {
+  ClientConnection& cc = c.Current();
+  if (op < DB_BACKUP_START || op > DB_BACKUP_READ_RENAME_LOG) throw SqlError(SQLE_UNKNOWN_BACKUP_OPERATION);
+  if (op == DB_BACKUP_START) {
+    if (cc.backup) throw SqlError(SQLE_BACKUP_NOT_STARTED);  // one at a time
+    cc.backup = cc.conn->StartBackup();
+    c.sqlca->sqlerrd[2] = a_sql_int32(cc.backup->PageSize());
+    return;
+  }
+  if (!cc.backup) throw SqlError(SQLE_BACKUP_NOT_STARTED);
+  Backup& b = *cc.backup;
+  switch (op) {
+    case DB_BACKUP_OPEN_FILE: {
+      BackupFile f;
+      if (!b.Open(file, f)) throw SqlError(SQLE_NOTFOUND);
+      SetSqlca(c.sqlca, 0, {f.name});
+      c.sqlca->sqlerrd[2] = a_sql_int32(f.pages);
+      c.sqlca->sqlerrd[3] = a_sql_int32(f.created);
+      return;
+    }
+    case DB_BACKUP_READ_PAGE:
+    case DB_BACKUP_READ_RENAME_LOG: {
+      if (op == DB_BACKUP_READ_RENAME_LOG && file != DB_BACKUP_TRANS_LOG_FILE)
+        throw SqlError(SQLE_UNKNOWN_BACKUP_OPERATION);
+      std::string bytes = b.ReadPage(file, page);
+      // A page cut short would make a broken copy: a buffer too small is an error.
+      if (!da || da->sqld < 1 || da->sqln < 1) throw SqlError(SQLE_SQLDA_TOO_SMALL);
+      if (WriteValue(da->sqlvar[0], Value::Blob(std::move(bytes))) == SQLE_TRUNCATED)
+        throw SqlError(SQLE_INVALID_SQLLEN);
+      // The log restarts after its last page; the message area then names the filed-away log.
+      if (op == DB_BACKUP_READ_RENAME_LOG && page + 1 == b.PageCount(file)) SetSqlca(c.sqlca, 0, {b.RestartLog()});
+      return;
+    }
+    case DB_BACKUP_CLOSE_FILE: b.Close(file); return;
+    case DB_BACKUP_END: cc.backup.reset(); return;
+  }
+}
+
 }  // namespace
 
 // Option values and connection information pass through one-variable string descriptors.
@@ -374,9 +413,8 @@ _esqlentry_ unsigned short db_is_working(SQLCA* ca) {
 }
 
 _esqlentry_ void db_delete_file(SQLCA* ca, char* filename) {
-  // Our databases keep no separate transaction log, so there is never a log file to delete;
-  // deleting other files on a client's word would be unsafe.
-  Request(ca, [&](Client&) { throw SqlError(SQLE_BACKUP_UNABLE_TO_DELETE_FILE); });
+  // What a backup's log restart filed away is the only thing a client may delete this way.
+  Request(ca, [&](Client& c) { c.Current().conn->DeleteLogFile(filename ? filename : ""); });
 }
 
 _esqlentry_ unsigned db_locate_servers(SQLCA* ca, SQL_CALLBACK_PARM callback, void* user) {
@@ -402,7 +440,7 @@ _esqlentry_ unsigned db_locate_servers_ex(SQLCA* ca, SQL_CALLBACK_PARM callback,
 }
 
 _esqlentry_ void db_backup(SQLCA* ca, int op, int file_num, a_sql_uint32 page_num, struct sqlda* descriptor) {
-  Request(ca, [&](Client&) { throw SqlError(SQLE_NOT_IMPLEMENTED, {"db_backup"}); });
+  Request(ca, [&](Client& c) { RunBackup(c, op, file_num, page_num, descriptor); });
 }
 
 _esqlentry_ unsigned db_get_property(SQLCA* ca, a_db_property property, char* buf, int bufsize) {

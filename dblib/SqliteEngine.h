@@ -49,6 +49,8 @@ class SqliteConnection : public Connection {
   bool GetVariable(std::string_view name, Value& out) override;
   std::string Explain(std::string_view text) override;
   void Cancel() override;
+  std::unique_ptr<Backup> StartBackup() override;        // SqliteBackup.cpp
+  void DeleteLogFile(const std::string& name) override;  // SqliteBackup.cpp
   void SetMessageSink(MessageSink* sink) override { sink_ = sink; }
   std::string UserName() const override { return user_; }
   std::string DatabaseName() const override;
