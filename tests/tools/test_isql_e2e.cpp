@@ -1,0 +1,191 @@
+// zylo-isql against real database files: the demonstration schema, queries with long values,
+// procedure result sets and output parameters, server messages, the scrolling cursor with
+// positioned changes, the catalog commands, backup, and the program's exit statuses.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "tools/isql/IsqlAsa.h"
+#include "tools/isql/IsqlShell.h"
+
+using namespace zylisql;
+
+namespace {
+
+std::string Slurp(const std::string& Path) {
+  std::ifstream f(Path, std::ios::binary);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+// Exit status and standard output of a shell command.
+std::pair<int, std::string> Shell(const std::string& Command) {
+  std::string out;
+  FILE* p = popen(Command.c_str(), "r");
+  if (!p) return {-1, out};
+  char buf[4096];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  int rc = pclose(p);
+  return {WIFEXITED(rc) ? WEXITSTATUS(rc) : -1, out};
+}
+
+class IsqlEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "zyl-isql-XXXXXX").string();
+    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+    dir = tmpl;
+    setenv("ZYL_ENGINE_DIR", (dir + "/engines").c_str(), 1);
+    // A server started for a file keeps running in this process after the session ends, so each
+    // test names its database (and with it the server) differently.
+    file = dir + "/" + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".db";
+    ASSERT_EQ(std::system((std::string(ZYL_CREATEDB_TOOL) + " -q " + file).c_str()), 0);
+    connect = "dbf=" + file + ";uid=dba;pwd=sql";
+  }
+  void TearDown() override {
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+  }
+
+  // One session of the tool in this process: connects, runs Text, returns the exit status.
+  int Run(const std::string& Text, TOptions Options = {}) {
+    out.str("");
+    err.str("");
+    TAsaDatabase db;
+    TConnectParams p;
+    std::string e;
+    EXPECT_TRUE(ParseConnectParams(connect, p, e)) << e;
+    if (!db.Connect(p, Options)) {
+      err << db.ErrorText();
+      return 2;
+    }
+    Options.Sources = {{TSource::skText, Text}};
+    TShell shell(db, Options, out, err);
+    std::istringstream none;
+    return shell.RunAll(none, false);
+  }
+
+  void LoadDemo() {
+    ASSERT_EQ(Run(Slurp(std::string(ZYL_SOURCE_DIR) + "/tools/demo/schema.sql")), 0) << err.str();
+  }
+
+  std::string dir, file, connect;
+  std::ostringstream out, err;
+};
+
+}  // namespace
+
+TEST_F(IsqlEndToEnd, QueriesShowLongValuesCutInTablesAndWholeInJson) {
+  LoadDemo();
+  ASSERT_EQ(Run("SELECT id, note FROM orders WHERE id IN (100, 102) ORDER BY id"), 0) << err.str();
+  EXPECT_NE(out.str().find("100 | gift wrap"), std::string::npos) << out.str();
+  EXPECT_NE(out.str().find("work, play... (70000 chars)"), std::string::npos) << out.str();
+  EXPECT_NE(out.str().find("(2 rows)"), std::string::npos);
+  TOptions json;
+  json.Format = TFormat::fmJson;
+  ASSERT_EQ(Run("SELECT note, city FROM orders o JOIN customer c ON c.id = o.customer_id WHERE o.id = 102 OR o.id = 103 ORDER BY o.id", json), 0)
+      << err.str();
+  std::string whole;
+  for (int i = 0; i < 7000; ++i) whole += "work, play";
+  EXPECT_NE(out.str().find("[\"" + whole + "\",\"Basel\"]"), std::string::npos);
+  EXPECT_NE(out.str().find("[null,null]"), std::string::npos);  // NULLs stay NULL
+}
+
+TEST_F(IsqlEndToEnd, ProcedurePrintsEveryResultSetMessagesAndOutputParameters) {
+  LoadDemo();
+  ASSERT_EQ(Run("CALL customer_report(2, ?); CALL order_total(2, ?, ?)"), 0) << err.str();
+  std::string s = out.str();
+  size_t msg = s.find("message: report for customer 2");
+  size_t first = s.find("102 | Desk lamp");
+  size_t second = s.find("Notebook A5 |     25 |");
+  size_t outs = s.find("total = 159.8");
+  ASSERT_NE(msg, std::string::npos) << s;
+  ASSERT_NE(first, std::string::npos) << s;
+  ASSERT_NE(second, std::string::npos) << s;
+  ASSERT_NE(outs, std::string::npos) << s;
+  EXPECT_LT(msg, first);
+  EXPECT_LT(first, second);
+  EXPECT_LT(second, outs);
+  EXPECT_NE(s.find("lines = 2"), std::string::npos);
+}
+
+TEST_F(IsqlEndToEnd, ErrorsCarryTheServerCodeAndThePolicyDecidesWhetherToGoOn) {
+  LoadDemo();
+  EXPECT_EQ(Run("SELECT * FROM nope; INSERT INTO customer VALUES (9, 'after', NULL)"), 1);
+  EXPECT_NE(err.str().find("Error -141"), std::string::npos) << err.str();
+  TOptions go;
+  go.OnError = TOnError::oeContinue;
+  EXPECT_EQ(Run("INSERT INTO customer VALUES (1, 'dup', NULL); SELECT count(*) AS n FROM customer WHERE name = 'after'", go), 1);
+  EXPECT_NE(err.str().find("Error -193"), std::string::npos) << err.str();
+  EXPECT_NE(out.str().find("n\n-\n0\n"), std::string::npos) << out.str();  // the stopped run inserted nothing
+  // Malformed SQL is an error like any other and loses nothing.
+  EXPECT_EQ(Run("SELEKT 1"), 1);
+  EXPECT_EQ(Run("SELECT count(*) AS n FROM orders"), 0);
+  EXPECT_NE(out.str().find("n\n-\n8\n"), std::string::npos) << out.str();
+}
+
+TEST_F(IsqlEndToEnd, ScrollingCursorUpdatesAndDeletesTheRowItStandsOn) {
+  LoadDemo();
+  ASSERT_EQ(Run(".open SELECT id, quantity, note FROM orders ORDER BY id\n.last\n.prior\n.goto 2\n"
+                ".update quantity = 99, note = 'it''s changed'\n.first\n.delete\n.close\n"
+                "SELECT id, quantity, note FROM orders WHERE id <= 101 ORDER BY id"),
+            0)
+      << err.str();
+  std::string s = out.str();
+  EXPECT_NE(s.find("at row 8"), std::string::npos);
+  EXPECT_NE(s.find("at row 7"), std::string::npos);
+  EXPECT_NE(s.find("101 |       99 | it's changed"), std::string::npos) << s;
+  // Row 100 went with .delete; the final query sees only 101.
+  size_t last = s.rfind("id  | quantity");
+  ASSERT_NE(last, std::string::npos);
+  EXPECT_EQ(s.find("100 |", last), std::string::npos) << s;
+  EXPECT_NE(s.find("(1 row)", last), std::string::npos) << s;
+  // Moving without a cursor, or updating a column the cursor lacks, is an error.
+  EXPECT_EQ(Run(".next"), 1);
+  EXPECT_NE(err.str().find("no cursor is open"), std::string::npos);
+  EXPECT_EQ(Run(".open SELECT id FROM orders\n.update nothere = 1"), 1);
+}
+
+TEST_F(IsqlEndToEnd, CatalogCommandsExplainAndBackup) {
+  LoadDemo();
+  std::string bk = dir + "/bk";
+  ASSERT_EQ(Run(".tables\n.describe orders\n.explain SELECT * FROM orders WHERE id = 100\n.backup " + bk), 0)
+      << err.str();
+  std::string s = out.str();
+  EXPECT_NE(s.find("DBA   | customer"), std::string::npos) << s;
+  EXPECT_NE(s.find("note        | long varchar"), std::string::npos) << s;
+  EXPECT_NE(s.find("plan: "), std::string::npos);
+  std::string copy = bk + "/" + std::filesystem::path(file).filename().string();
+  EXPECT_NE(s.find("100%  " + copy), std::string::npos) << s;
+  ASSERT_TRUE(std::filesystem::exists(copy));
+  EXPECT_EQ(std::filesystem::file_size(copy) % 4096, 0u);
+  EXPECT_GT(std::filesystem::file_size(copy), 0u);
+  EXPECT_EQ(Run(".describe no_such_table"), 0);  // an empty description, not an error
+  EXPECT_NE(out.str().find("(0 rows)"), std::string::npos);
+}
+
+TEST_F(IsqlEndToEnd, ProgramExitStatuses) {
+  std::string tool = ZYL_ISQL_TOOL;
+  auto ok = Shell(tool + " -c '" + connect + "' --format csv -e 'SELECT 1 AS a, NULL AS b' 2>/dev/null");
+  EXPECT_EQ(ok.first, 0);
+  EXPECT_EQ(ok.second, "a,b\r\n1,\r\n");
+  auto failed = Shell(tool + " -c '" + connect + "' -e 'SELECT * FROM nope; SELECT 2' 2>&1");
+  EXPECT_EQ(failed.first, 1);
+  EXPECT_NE(failed.second.find("Error -141"), std::string::npos);
+  EXPECT_EQ(failed.second.find("(1 row)"), std::string::npos);  // stopped before the second
+  auto wrong = Shell(tool + " -c 'dbf=" + file + ";uid=dba;pwd=wrong' -e 'SELECT 1' 2>&1");
+  EXPECT_EQ(wrong.first, 2);
+  EXPECT_NE(wrong.second.find("cannot connect"), std::string::npos);
+  EXPECT_EQ(Shell(tool + " --format xml 2>/dev/null").first, 255);
+  auto piped = Shell("printf 'SELECT 3 AS c;\\nSELECT * FROM nope;\\nSELECT 4 AS d\\ngo\\n' | " + tool + " -c '" + connect +
+                     "' 2>/dev/null");
+  EXPECT_EQ(piped.first, 1);  // standard input goes on after the error, and says one happened
+  EXPECT_NE(piped.second.find("d\n-\n4"), std::string::npos) << piped.second;
+}
