@@ -1,13 +1,17 @@
 // Entry points for the library itself, connections and engines: db_init/db_fini, connect and
 // disconnect, starting and stopping engines and databases, finding and pinging engines,
 // callbacks, cancel, messages and the small utility calls.
+#include <unistd.h>
+
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 #include "dblib/Client.h"
 #include "dblib/ConnectionString.h"
 #include "dblib/Flavour.h"
+#include "dblib/Identifiers.h"
 #include "dblib/Transfer.h"
 #include "dblib/esql.h"
 
@@ -372,13 +376,23 @@ _esqlentry_ unsigned db_string_ping_server(SQLCA* ca, char* parms, unsigned conn
            Located l = Locate(cs.Get("ENG"));
            if (!l.engine && !l.remote) throw SqlError(SQLE_ENGINE_NOT_RUNNING);
            if (!connect_to_db) return;
+           // A connection to the named (or only) database must be possible: it runs, and
+           // with a user given, that user logs in (the trial connection ends at once).
            std::string dbn = cs.Get("DBN");
-           if (IsUtility(dbn)) return;
-           bool found = false;
-           if (l.engine) found = dbn.empty() ? l.engine->DatabaseCount() > 0 : l.engine->Find(dbn) != nullptr;
-           else
-             for (auto& [n, f] : l.remote->databases) found = found || dbn.empty() || UpperName(n) == UpperName(dbn);
-           if (!found) throw SqlError(SQLE_DATABASE_NOT_FOUND);
+           std::shared_ptr<Database> db;
+           if (IsUtility(dbn)) {
+             if (!l.engine) return;  // the other process's utility database is not ours to try
+             db = l.engine->Utility();
+           } else if (l.engine) {
+             db = dbn.empty() ? l.engine->Only() : l.engine->Find(dbn);
+             if (!db && dbn.empty() && l.engine->DatabaseCount() > 1) throw SqlError(SQLE_DATABASE_NAME_REQUIRED);
+           } else {
+             for (auto& [n, f] : l.remote->databases)
+               if ((dbn.empty() && l.remote->databases.size() == 1) || UpperName(n) == UpperName(dbn))
+                 db = Registry::Get().AttachRemote(*l.remote, n, f);
+           }
+           if (!db) throw SqlError(SQLE_DATABASE_NOT_FOUND);
+           if (cs.Has("UID")) db->Connect(cs.Get("UID"), cs.Get("PWD"));
          })
              ? 1
              : 0;
@@ -422,17 +436,36 @@ _esqlentry_ unsigned db_locate_servers(SQLCA* ca, SQL_CALLBACK_PARM callback, vo
 }
 
 _esqlentry_ unsigned db_locate_servers_ex(SQLCA* ca, SQL_CALLBACK_PARM callback, void* user, unsigned bitmask) {
-  // Our engines listen on no network port; the ones this user runs on this machine are the
-  // servers there are to find (port 0, empty address: reached in-process or through the file).
+  // The servers there are to find are the engines this user runs on this machine, in this
+  // process and in others (the registry directory). They are reached in-process or through
+  // the database file, not over a network, so every one is reported at this host with the
+  // vendor's default port.
   return Request(ca, [&](Client&) {
            if (!callback) return;
            using Cb = int (*)(SQLCA*, a_server_address*, void*);
-           std::vector<std::string> names = Registry::Get().EngineNames();
-           std::string empty;
-           for (auto& n : names) {
-             std::string name = n;
-             a_server_address a{PORT_TYPE_TCP, 0, name.data(), empty.data()};
-             if (!reinterpret_cast<Cb>(callback)(ca, &a, user)) break;
+           std::string address = "127.0.0.1";
+           if (!(bitmask & DB_LOOKUP_FLAG_NUMERIC)) {
+             char host[256] = {0};
+             address = gethostname(host, sizeof host - 1) == 0 && host[0] ? host : "localhost";
+           }
+           if (bitmask & DB_LOOKUP_FLAG_ADDRESS_INCLUDES_PORT) address += ":" + std::to_string(DB_DEFAULT_SERVER_PORT);
+           for (const RemoteEngine& server : Registry::Get().Servers()) {
+             // Copies the callback may read but not keep.
+             std::string name = server.name, at = address;
+             std::vector<std::string> dbs;
+             if (bitmask & DB_LOOKUP_FLAG_DATABASES)
+               for (auto& [dbName, file] : server.databases) dbs.push_back(dbName);
+             if (dbs.empty()) dbs.emplace_back();
+             bool more = true;
+             for (std::string& db : dbs) {
+               a_server_address a{PORT_TYPE_TCP, DB_DEFAULT_SERVER_PORT, name.data(), at.data(),
+                                  (bitmask & DB_LOOKUP_FLAG_DATABASES) ? db.data() : nullptr};
+               if (!reinterpret_cast<Cb>(callback)(ca, &a, user)) {
+                 more = false;
+                 break;
+               }
+             }
+             if (!more) break;
            }
          })
              ? 1
@@ -463,7 +496,8 @@ _esqlentry_ unsigned db_get_property(SQLCA* ca, a_db_property property, char* bu
 }
 
 _esqlentry_ unsigned db_time_change(SQLCA* ca) {
-  return Request(ca, [&](Client&) {}) ? 1 : 0;
+  // Engine and client share the process: re-reading the time zone is the whole adjustment.
+  return Request(ca, [&](Client&) { tzset(); }) ? 1 : 0;
 }
 
 _esqlentry_ char* sqlerror_message(SQLCA* ca, char* buffer, int max) {
@@ -495,22 +529,7 @@ _esqlentry_ char* sqlerror_message(SQLCA* ca, char* buffer, int max) {
 _esqlentry_ unsigned sql_needs_quotes(SQLCA* ca, char* identifier) {
   bool needs = false;
   Request(ca, [&](Client& c) {
-    std::string id = identifier ? identifier : "";
-    needs = id.empty() || !(std::isalpha(static_cast<unsigned char>(id[0])) || id[0] == '_');
-    for (char ch : id)
-      if (!(std::isalnum(static_cast<unsigned char>(ch)) || ch == '_' || ch == '@' || ch == '#' || ch == '$'))
-        needs = true;
-    static const char* kReserved[] = {"ADD", "ALL", "ALTER", "AND", "ANY", "AS", "ASC", "BEGIN", "BETWEEN", "BY",
-                                      "CALL", "CASE", "CHECK", "COLUMN", "COMMIT", "CONNECT", "CREATE", "CROSS",
-                                      "CURRENT", "CURSOR", "DATABASE", "DEFAULT", "DELETE", "DESC", "DISTINCT",
-                                      "DROP", "ELSE", "END", "EXISTS", "FOR", "FOREIGN", "FROM", "FULL", "GRANT",
-                                      "GROUP", "HAVING", "IF", "IN", "INDEX", "INNER", "INSERT", "INTO", "IS",
-                                      "JOIN", "KEY", "LEFT", "LIKE", "NOT", "NULL", "OF", "ON", "OR", "ORDER",
-                                      "OUTER", "PRIMARY", "PROCEDURE", "REFERENCES", "REVOKE", "RIGHT", "ROLLBACK",
-                                      "SELECT", "SET", "TABLE", "THEN", "TO", "UNION", "UNIQUE", "UPDATE", "USER",
-                                      "VALUES", "VIEW", "WHEN", "WHERE", "WITH"};
-    for (const char* r : kReserved)
-      if (UpperName(id) == r) needs = true;
+    needs = NeedsQuotes(identifier ? identifier : "");
     if (needs) ReportCode(c, SQLE_WARNING, {"identifier needs quotes"});
   });
   return needs ? 1 : 0;

@@ -295,6 +295,16 @@ std::shared_ptr<Database> Registry::AttachRemote(const RemoteEngine& e, const st
   return db;
 }
 
+std::vector<RemoteEngine> Registry::Servers() {
+  std::vector<RemoteEngine> out;
+  {
+    std::lock_guard<std::mutex> lock(m_);
+    for (auto& e : engines_) out.push_back(RemoteEngine{e->Name(), long(getpid()), e->List()});
+  }
+  for (auto& r : ReadEntries(true)) out.push_back(std::move(r));
+  return out;
+}
+
 std::vector<std::string> Registry::EngineNames() {
   std::vector<std::string> names;
   {

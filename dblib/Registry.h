@@ -90,6 +90,8 @@ class Registry {
   // Databases of other processes opened here, shared by this process's connections.
   std::shared_ptr<Database> AttachRemote(const RemoteEngine& e, const std::string& dbName, const std::string& file);
   std::vector<std::string> EngineNames();  // this process's engines, then the live others
+  // Every engine there is to find, with its databases: this process's, then the live others.
+  std::vector<RemoteEngine> Servers();
   void SweepAutoStop();  // auto-stop databases and engines that became idle
   std::string Directory() const;
 

@@ -290,11 +290,20 @@ typedef enum a_db_property {
 #define DB_MAX_IDENTIFIER_LEN 128
 #define PORT_TYPE_TCP 6
 
+/* db_locate_servers_ex flags */
+#define DB_LOOKUP_FLAG_NUMERIC 0x0001
+#define DB_LOOKUP_FLAG_DATABASES 0x0002
+#define DB_LOOKUP_FLAG_ADDRESS_INCLUDES_PORT 0x0004
+
+/* The port every engine is reported at (the vendor's default). */
+#define DB_DEFAULT_SERVER_PORT 2638
+
 typedef struct a_server_address {
     a_sql_uint32 port_type;
     a_sql_uint32 port_num;
     char *name;
     char *address;
+    char *dbname; /* db_locate_servers_ex with DB_LOOKUP_FLAG_DATABASES; else NULL */
 } a_server_address;
 
 /* ---- SQLCODE values ---- */
