@@ -54,9 +54,13 @@ const TMetaClass& TAsaSession::StaticClass() {
   return Meta;
 }
 
+// Streams create the session by its class name.
+const bool ClassRegistered = (RegisterClass(TAsaSession::StaticClass()), true);
+
 TAsaSession::TAsaSession(TComponent* AOwner)
     : TZyloSession(AOwner), FStatementPool(std::make_unique<TAsaStatementPool>(this, kPoolCapacity)) {
   (void)Registered;
+  (void)ClassRegistered;
   FLibraryFile = "dblib7.dll";
 }
 

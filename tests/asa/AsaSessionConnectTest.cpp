@@ -440,3 +440,52 @@ TEST_F(AsaConnect, AttachedHandleMustBeAnSqlca) {
 }
 
 }  // namespace
+
+namespace {
+
+// ---- streaming ----------------------------------------------------------------------------------
+
+TEST(AsaSessionStreaming, PropertiesRoundTripAndDefaultsAreNotWritten) {
+  TAsaSession S;
+  S.SetName("Sales");
+  AnsiString Plain = ComponentToText(&S);
+  EXPECT_EQ(Plain.find("LibraryFile"), AnsiString::npos) << Plain;
+  EXPECT_EQ(Plain.find("ServerType"), AnsiString::npos) << Plain;
+  EXPECT_EQ(Plain.find("WantRowCounts"), AnsiString::npos) << Plain;
+
+  S.SetLibraryFile("dblib9.dll");
+  S.SetLoginEngineName("main");
+  S.SetServerType(stWorkgroup);
+  S.SetTransIsolation(atReadCommitted);
+  S.SetWantRowCounts(false);
+  S.SetTrimBlanks(true);
+  S.SetClientParams("links=shmem");
+  AnsiString Text = ComponentToText(&S);
+  std::unique_ptr<TComponent> Copy(TextToComponent(Text));
+  auto* C = dynamic_cast<TAsaSession*>(Copy.get());
+  ASSERT_NE(C, nullptr) << Text;
+  EXPECT_EQ(C->GetLibraryFile(), "dblib9.dll");
+  EXPECT_EQ(C->GetLoginEngineName(), "main");
+  EXPECT_EQ(C->GetServerType(), stWorkgroup);
+  EXPECT_EQ(C->GetTransIsolation(), atReadCommitted);
+  EXPECT_FALSE(C->GetWantRowCounts());
+  EXPECT_TRUE(C->GetTrimBlanks());
+  EXPECT_EQ(C->GetClientParams(), "links=shmem");
+  EXPECT_FALSE(C->GetConnected());
+}
+
+TEST(AsaSessionStreaming, DefaultsOfANewSession) {
+  TAsaSession S;
+  EXPECT_EQ(S.GetLibraryFile(), "dblib7.dll");
+  EXPECT_EQ(S.GetServerType(), stClient);
+  EXPECT_EQ(S.GetTransIsolation(), atUnchanged);
+  EXPECT_TRUE(S.GetWantRowCounts());
+  EXPECT_FALSE(S.GetTrimBlanks());
+  EXPECT_EQ(S.GetClientParams(), "");
+  EXPECT_EQ(S.GetServerParams(), "");
+  EXPECT_EQ(S.GetSQLCA(), S.GetOwnSQLCA());
+  EXPECT_EQ(S.Version(), 0) << "nothing loaded yet";
+  EXPECT_EQ(S.GetLibraryHandle(), nullptr);
+}
+
+}  // namespace

@@ -189,6 +189,20 @@ TEST_F(AsaEvents, HandlersAreNotCalledWhileTheSessionIsDestroyed) {
   EXPECT_EQ(asa_detail::CallbackBindingCount(), 0);
 }
 
+TEST_F(AsaEvents, DesignModeRegistersNoCallbacks) {
+  auto S = ServedSession("design");
+  S->SetDesigning(true);
+  int Starts = 0;
+  S->OnServerStart = [&](TObject*) { ++Starts; };
+  S->OnDebugMessage = [&](TObject*, const AnsiString&) { ++Starts; };
+  S->SetClientParams("LOG=" + Dir.File("client.log"));
+  S->Open();
+  ASSERT_EQ(ExecImm(*S, "SELECT 1"), 0);
+  EXPECT_EQ(Starts, 0);
+  EXPECT_EQ(asa_detail::CallbackBindingCount(), 0);
+  S->Close();
+}
+
 TEST_F(AsaEvents, ServerEndingTheConnectionClosesTheSessionOnce) {
   auto S = ServedSession("drop");
   int Terminated = 0, Dropped = 0, Errors = 0;
