@@ -180,6 +180,11 @@ TEST_F(IsqlEndToEnd, ProgramExitStatuses) {
   EXPECT_EQ(failed.first, 1);
   EXPECT_NE(failed.second.find("Error -141"), std::string::npos);
   EXPECT_EQ(failed.second.find("(1 row)"), std::string::npos);  // stopped before the second
+  // A file named relative to the current directory is found there.
+  std::string name = std::filesystem::path(file).filename().string();
+  auto relative = Shell("cd '" + dir + "' && " + tool + " -c 'dbf=" + name + ";uid=dba;pwd=sql' -e 'SELECT 5 AS v' 2>&1");
+  EXPECT_EQ(relative.first, 0) << relative.second;
+  EXPECT_NE(relative.second.find("v\n-\n5"), std::string::npos) << relative.second;
   auto wrong = Shell(tool + " -c 'dbf=" + file + ";uid=dba;pwd=wrong' -e 'SELECT 1' 2>&1");
   EXPECT_EQ(wrong.first, 2);
   EXPECT_NE(wrong.second.find("cannot connect"), std::string::npos);

@@ -176,7 +176,12 @@ bool TAsaDatabase::Connect(const TConnectParams& P, const TOptions& Options) {
     if (!Options.Library.empty()) FSession->SetLibraryFile(Options.Library);
     if (!Options.LibraryPath.empty()) FSession->SetLibraryPath(Options.LibraryPath);
     FSession->SetLoginEngineName(P.Engine);
-    FSession->SetLoginDatabase(P.Database);
+    // The session enters the library's directory while it connects, so a database file named
+    // relative to where the user stands is made absolute first.
+    std::string database = P.Database;
+    if (P.DatabaseIsFile && !database.empty() && std::filesystem::path(database).is_relative())
+      database = std::filesystem::absolute(database).string();
+    FSession->SetLoginDatabase(database);
     FSession->SetLoginUser(P.User);
     FSession->SetLoginPassword(P.Password);
     FSession->SetClientParams(P.ClientParams);
