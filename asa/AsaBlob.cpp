@@ -53,7 +53,6 @@ TZyloBlobStream* TAsaSQL::InternalCreateBlobStream(const AnsiString& FieldName) 
 // The failure of a piece is not raised and leaves LastError alone: the SQLCODE is read from the
 // SQLCA directly, and the caller sees a value that could not be loaded.
 bool TAsaSQL::LoadBlobValue(int32_t FieldNo, std::vector<uint8_t>& Gathered) {
-  FLastBlobPieces = 0;
   if (!GetActive() || FieldNo < 0 || FieldNo >= GetFieldCount()) return false;
   SQLDA* Piece = nullptr;
   an_sql_code Code = SQLE_ERROR;
@@ -77,7 +76,7 @@ bool TAsaSQL::LoadBlobValue(int32_t FieldNo, std::vector<uint8_t>& Gathered) {
       N = static_cast<uint16_t>(std::min<int32_t>(N, kAsaPieceSize));
       Gathered.insert(Gathered.end(), Work.begin() + 2, Work.begin() + 2 + N);
       Offset += N;
-      ++FLastBlobPieces;
+      ++FBlobPieceReads;
       if (N == 0 && Code == SQLE_TRUNCATED) {
         Code = SQLE_ERROR;  // a piece that brings nothing would never end the value
         break;
@@ -100,18 +99,62 @@ bool TAsaSQL::LoadBlobValue(int32_t FieldNo, std::vector<uint8_t>& Gathered) {
 
 bool TAsaSQL::InternalCreateBlobVariable(const AnsiString& Name, const uint8_t* Data, int32_t Length) {
   if (!InternalLocalExecute(Format("create variable %s long binary", Name), Variant::Null())) return false;
-  if (!InternalLocalExecute(Format("set %s=''", Name), Variant::Null())) return false;
-  if (Data) {
-    const AnsiString Append = Format("set %s=%s || :blob_host", Name, Name);
-    int32_t Offset = 0;
-    do {
-      const int32_t N = std::min(std::max(Length - Offset, 0), kAsaPieceSize);
-      Variant Params = VarArrayOf({StrToVarByte(Data + Offset, N)});
-      InternalLocalExecute(Append, Params);
-      Offset += N;
-    } while (Offset < Length && GetLastErrorCode() >= 0);
+  // Once created, a variable whose value could not be completed is dropped again (keeping the
+  // error), so that the name is free for the next statement.
+  auto DropOnFailure = [&] {
+    CheckPushError();
+    try {
+      InternalLocalExecute(Format("drop variable %s", Name), Variant::Null());
+    } catch (const Exception&) {
+    }
+    CheckPopError(false);
+  };
+  try {
+    bool Ok = InternalLocalExecute(Format("set %s=''", Name), Variant::Null());
+    if (Ok && Data) {
+      const AnsiString Append = Format("set %s=%s || :blob_host", Name, Name);
+      int32_t Offset = 0;
+      do {
+        const int32_t N = std::min(std::max(Length - Offset, 0), kAsaPieceSize);
+        Variant Params = VarArrayOf({StrToVarByte(Data + Offset, N)});
+        InternalLocalExecute(Append, Params);
+        Offset += N;
+      } while (Offset < Length && GetLastErrorCode() >= 0);
+    }
+    if (!Ok || GetLastErrorCode() != 0) {
+      DropOnFailure();
+      return false;
+    }
+  } catch (...) {
+    DropOnFailure();
+    throw;
   }
-  return GetLastErrorCode() == 0;
+  return true;
+}
+
+bool TAsaSQL::SendLongValue(const AnsiString& Name, const uint8_t* Data, int32_t Length, TStrings* BlobNames) {
+  // A long value that cannot be sent stops the statement: running it without the value would
+  // store NULL and report success. The variables made so far for the statement are dropped
+  // with the error kept.
+  auto DropSent = [&] {
+    CheckPushError();
+    InternalDropBlobVariables(BlobNames);
+    BlobNames->Clear();
+    CheckPopError(false);
+  };
+  bool Ok = false;
+  try {
+    Ok = InternalCreateBlobVariable(Name, Data, Length);
+  } catch (...) {
+    DropSent();
+    throw;
+  }
+  if (!Ok) {
+    DropSent();
+    return false;
+  }
+  BlobNames->Add(Name);
+  return true;
 }
 
 void TAsaSQL::InternalDropBlobVariables(TStrings* Names) {

@@ -539,12 +539,10 @@ bool TAsaSQL::InternalBindVariables(void* Statement, TZyloVariableDefs* Variable
     } else {
       if (BlobNames) {
         AnsiString Name = Format("blobparam%d", I + 1);
-        if (InternalCreateBlobVariable(Name, Data + Def->Offset, Def->Size)) {
-          BlobNames->Add(Name);
-          VarNames->push_back(Name);
-          V.sqltype = DT_VARIABLE;
-          V.sqldata = const_cast<char*>(VarNames->back().c_str());
-        }
+        if (!SendLongValue(Name, Data + Def->Offset, Def->Size, BlobNames)) return false;
+        VarNames->push_back(Name);
+        V.sqltype = DT_VARIABLE;
+        V.sqldata = const_cast<char*>(VarNames->back().c_str());
       }
       SetInd(0);
     }

@@ -423,6 +423,9 @@ class TAsaSQL : public TZyloSQL {
   // the drop of the variables one statement used.
   bool InternalCreateBlobVariable(const AnsiString& Name, const uint8_t* Data, int32_t Length);
   void InternalDropBlobVariables(TStrings* Names);
+  // Creates and fills the variable for one value of a statement and adds its name to BlobNames;
+  // when that fails, drops the statement's variables made so far and returns false.
+  bool SendLongValue(const AnsiString& Name, const uint8_t* Data, int32_t Length, TStrings* BlobNames);
   void InternalDropStatement(int16_t& Statement);
   void InternalAutoCommit();
 
@@ -446,10 +449,11 @@ class TAsaSQL : public TZyloSQL {
   int64_t GetFetchCalls() const { return FFetchCalls; }
   // Relative offset of the last plain move InternalMoveTo asked for.
   int32_t GetLastMoveOffset() const { return FLastMoveOffset; }
-  // Statements run on the side (InternalLocalExecute) since the statement was created, and the
-  // pieces the last load of a long value took.
+  // Statements run on the side (InternalLocalExecute) and pieces of long values read from the
+  // server since the statement was created.
   int64_t GetSideStatements() const { return FSideStatements; }
-  int32_t GetLastBlobPieces() const { return FLastBlobPieces; }
+  int64_t GetBlobPieceReads() const { return FBlobPieceReads; }
+  SQLDA* GetExecInputSQLDA() const { return FExecInputSQLDA; }
 
  private:
   friend class TAsaBlobStream;
@@ -536,5 +540,5 @@ class TAsaSQL : public TZyloSQL {
   int64_t FFetchCalls = 0;
   int32_t FLastMoveOffset = 0;
   int64_t FSideStatements = 0;
-  int32_t FLastBlobPieces = 0;
+  int64_t FBlobPieceReads = 0;
 };
