@@ -22,7 +22,13 @@ const TMetaClass& TAsaSQL::StaticClass() {
   return Meta;
 }
 
+// Streams create the statement by its class name.
+namespace {
+const bool ClassRegistered = (RegisterClass(TAsaSQL::StaticClass()), true);
+}
+
 TAsaSQL::TAsaSQL(TComponent* AOwner) : TZyloSQL(AOwner) {
+  (void)ClassRegistered;
   FCursorType = actDefault;
   FTransIsolation = atUnchanged;
 }

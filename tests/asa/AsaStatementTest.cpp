@@ -250,4 +250,43 @@ TEST_F(AsaStatement, StatementsWorkWithEveryLibraryVersion) {
   }
 }
 
+TEST_F(AsaStatement, EventsFireAroundPrepareOpenCloseAndUnprepare) {
+  Connect();
+  MakeNumbers(2);
+  TAsaSQL* Q = NewSQL();
+  std::vector<std::string> Log;
+  auto Note = [&Log](const char* What) { return [&Log, What](TObject*) { Log.push_back(What); }; };
+  Q->AfterPrepare = Note("AfterPrepare");
+  Q->BeforeOpen = Note("BeforeOpen");
+  Q->AfterOpen = Note("AfterOpen");
+  Q->BeforeClose = Note("BeforeClose");
+  Q->AfterClose = Note("AfterClose");
+  Q->AfterUnprepare = Note("AfterUnprepare");
+  ASSERT_TRUE(Q->OpenRead("select id from n", {ZylEmptyParam}));
+  Q->Close();
+  Q->UnprepareOpen();
+  EXPECT_EQ(Log, (std::vector<std::string>{"AfterPrepare", "BeforeOpen", "AfterOpen", "BeforeClose", "AfterClose",
+                                           "AfterUnprepare"}));
+}
+
+TEST(AsaStatementProperties, CursorTypeAndIsolationStreamWithTheirDefaults) {
+  TAsaSQL Q(nullptr);
+  EXPECT_EQ(Q.GetCursorType(), actDefault);
+  EXPECT_EQ(Q.GetTransIsolation(), atUnchanged);
+  const TPropInfo* Cursor = TAsaSQL::StaticClass().FindProperty("CursorType");
+  ASSERT_NE(Cursor, nullptr);
+  EXPECT_FALSE(Cursor->IsStored(Q)) << "the default is not written";
+  Q.SetName("Query1");
+  Q.SetCursorType(actInsensitive);
+  Q.SetTransIsolation(atSerializable);
+  TMemoryStream M;
+  M.WriteComponent(&Q);
+  M.SetPosition(0);
+  std::unique_ptr<TComponent> Read(M.ReadComponent(nullptr));
+  auto* R = dynamic_cast<TAsaSQL*>(Read.get());
+  ASSERT_NE(R, nullptr) << "created by its class name";
+  EXPECT_EQ(R->GetCursorType(), actInsensitive);
+  EXPECT_EQ(R->GetTransIsolation(), atSerializable);
+}
+
 }  // namespace
