@@ -289,4 +289,32 @@ TEST(AsaStatementProperties, CursorTypeAndIsolationStreamWithTheirDefaults) {
   EXPECT_EQ(R->GetTransIsolation(), atSerializable);
 }
 
+TEST_F(AsaStatement, FailingAutomaticCommitIsRolledBackAndReported) {
+  Connect();
+  MakeNumbers(3);
+  using TFailAfter = void (*)(int, int);
+  auto FailAfter = reinterpret_cast<TFailAfter>(GetProcAddress(Session->GetLibraryHandle(), "zyl_fault_fail_after"));
+  ASSERT_NE(FailAfter, nullptr);
+  TAsaSQL* Q = NewSQL(false);
+  int CommitFailures = 0;
+  for (int N = 1; N <= 40; ++N) {
+    FailAfter(N, 13 /* SQLITE_FULL */);
+    const bool Ok = Q->ExecuteImmediate("update n set v = 'x' where id = 1");
+    const int32_t Rows = Q->GetRowsProcessed();
+    const int32_t Code = Q->GetLastErrorCode();
+    FailAfter(0, 0);
+    if (Ok) {
+      EXPECT_EQ(QueryText(*Session, "select v from n where id = 1"), "x") << N;
+      ASSERT_TRUE(Q->ExecuteImmediate("update n set v = 'r1' where id = 1"));
+      continue;
+    }
+    EXPECT_LT(Code, 0) << N;
+    EXPECT_EQ(QueryText(*Session, "select v from n where id = 1"), "r1") << "nothing half-done at call " << N;
+    if (Rows == 1) ++CommitFailures;  // the update ran, its commit failed
+  }
+  EXPECT_GT(CommitFailures, 0) << "some position hit the commit";
+  ASSERT_TRUE(Q->ExecuteImmediate("update n set v = 'y' where id = 2"));
+  EXPECT_EQ(QueryText(*Session, "select v from n where id = 2"), "y");
+}
+
 }  // namespace
