@@ -3,23 +3,9 @@
 
 #include <cctype>
 
+#include "tools/isql/IsqlText.h"
+
 namespace zylisql {
-namespace {
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
-std::string Trim(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-  return s.substr(b, e - b);
-}
-
-}  // namespace
-
 const char* UsageText() {
   return "usage: zylo-isql [-c PARAMS] [-e SQL]... [-f FILE]... [--format table|csv|json]\n"
          "                 [--timing] [--on-error stop|continue] [--library FILE]\n"

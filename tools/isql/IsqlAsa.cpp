@@ -141,6 +141,18 @@ TAsaDatabase::TAsaDatabase()
   };
 }
 
+bool TAsaDatabase::Guarded(const std::function<bool()>& Body, const std::function<void()>& Cleanup) {
+  try {
+    return Body();
+  } catch (const EZyloException& e) {
+    if (Cleanup) Cleanup();
+    return Fail(e.Message(), e.GetErrorCode());
+  } catch (const Exception& e) {
+    if (Cleanup) Cleanup();
+    return Fail(e.Message(), 0);
+  }
+}
+
 TAsaDatabase::~TAsaDatabase() {
   // Statements go before their session; the session commits on disconnect as configured.
   FCursor.reset();
@@ -172,7 +184,7 @@ void TAsaDatabase::Warn() {
 
 bool TAsaDatabase::Connect(const TConnectParams& P, const TOptions& Options) {
   FError.clear();
-  try {
+  return Guarded([&] {
     if (!Options.Library.empty()) FSession->SetLibraryFile(Options.Library);
     if (!Options.LibraryPath.empty()) FSession->SetLibraryPath(Options.LibraryPath);
     FSession->SetLoginEngineName(P.Engine);
@@ -193,12 +205,8 @@ bool TAsaDatabase::Connect(const TConnectParams& P, const TOptions& Options) {
     else if (P.ServerType == "workgroup") type = stWorkgroup;
     FSession->SetServerType(type);
     FSession->Open();
-  } catch (const EZyloException& e) {
-    return Fail(e.Message(), e.GetErrorCode());
-  } catch (const Exception& e) {
-    return Fail(e.Message(), 0);
-  }
-  return FSession->GetConnected() || Fail("not connected", 0);
+    return FSession->GetConnected() || Fail("not connected", 0);
+  });
 }
 
 void TAsaDatabase::Disconnect() {
@@ -212,19 +220,15 @@ void TAsaDatabase::Disconnect() {
 
 bool TAsaDatabase::Run(const std::string& Sql, TPrinter& Out) {
   FError.clear();
-  try {
-    std::string verb = LeadingKeyword(Sql);
-    bool markers = HasMarkers(Sql);
-    if (verb == "CALL" || verb == "EXEC" || verb == "EXECUTE") return RunCall(Sql, markers, Out);
-    if (ReturnsRows(Sql) && !markers) return RunQuery(Sql, Out);
-    return RunExecute(Sql, markers, Out);
-  } catch (const EZyloException& e) {
-    FQuery->Close();
-    return Fail(e.Message(), e.GetErrorCode());
-  } catch (const Exception& e) {
-    FQuery->Close();
-    return Fail(e.Message(), 0);
-  }
+  return Guarded(
+      [&] {
+        std::string verb = LeadingKeyword(Sql);
+        bool markers = HasMarkers(Sql);
+        if (verb == "CALL" || verb == "EXEC" || verb == "EXECUTE") return RunCall(Sql, markers, Out);
+        if (ReturnsRows(Sql) && !markers) return RunQuery(Sql, Out);
+        return RunExecute(Sql, markers, Out);
+      },
+      [&] { FQuery->Close(); });
 }
 
 void TAsaDatabase::PrintResultSet(TZyloSQL& Q, bool HasRow, TPrinter& Out) {
@@ -348,19 +352,15 @@ bool TAsaDatabase::RunExecute(const std::string& Sql, bool WithMarkers, TPrinter
 bool TAsaDatabase::Explain(const std::string& Sql, std::string& Plan) {
   FError.clear();
   TAsaSQL& q = *FQuery;
-  try {
-    if (!q.Open(Sql, {ZylEmptyParam}, true)) return false;
-    Plan = q.Explain();
-    bool ok = FSession->GetLastErrorCode() >= 0;
-    q.Close();
-    return ok;
-  } catch (const EZyloException& e) {
-    q.Close();
-    return Fail(e.Message(), e.GetErrorCode());
-  } catch (const Exception& e) {
-    q.Close();
-    return Fail(e.Message(), 0);
-  }
+  return Guarded(
+      [&] {
+        if (!q.Open(Sql, {ZylEmptyParam}, true)) return false;
+        Plan = q.Explain();
+        bool ok = FSession->GetLastErrorCode() >= 0;
+        q.Close();
+        return ok;
+      },
+      [&] { q.Close(); });
 }
 
 bool TAsaDatabase::Backup(const std::string& Directory, const TBackupProgress& Progress) {
@@ -371,16 +371,7 @@ bool TAsaDatabase::Backup(const std::string& Directory, const TBackupProgress& P
   FSession->OnBackup = [&](TObject*, const AnsiString& File, int32_t Page, int32_t Pages, bool&) {
     if (Progress) Progress(File, Page, Pages);
   };
-  bool ok = false;
-  try {
-    ok = FSession->Backup(Directory, btFull);
-  } catch (const EZyloException& e) {
-    FSession->OnBackup = nullptr;
-    return Fail(e.Message(), e.GetErrorCode());
-  } catch (const Exception& e) {
-    FSession->OnBackup = nullptr;
-    return Fail(e.Message(), 0);
-  }
+  bool ok = Guarded([&] { return FSession->Backup(Directory, btFull); });
   FSession->OnBackup = nullptr;
   return ok;
 }
@@ -405,25 +396,21 @@ void TAsaDatabase::PrintCurrentRow(TPrinter& Out) {
 
 bool TAsaDatabase::CursorOpen(const std::string& Sql, TPrinter& Out) {
   FError.clear();
-  try {
+  return Guarded([&] {
     FCursor->Close();
     bool row = FCursor->OpenWrite(Sql, {ZylEmptyParam});
     if (!FCursor->GetActive()) return false;
     if (!row && FSession->GetLastErrorCode() < 0) return false;
     PrintCurrentRow(Out);
     return true;
-  } catch (const EZyloException& e) {
-    return Fail(e.Message(), e.GetErrorCode());
-  } catch (const Exception& e) {
-    return Fail(e.Message(), 0);
-  }
+  });
 }
 
 bool TAsaDatabase::CursorMove(TMove Move, int32_t Row, TPrinter& Out) {
   FError.clear();
   TAsaSQL& c = *FCursor;
   if (!c.GetActive()) return Fail("no cursor is open (.open QUERY)", 0);
-  try {
+  return Guarded([&] {
     switch (Move) {
       case TMove::mvFirst: c.First(); break;
       case TMove::mvLast: c.Last(); break;
@@ -438,18 +425,14 @@ bool TAsaDatabase::CursorMove(TMove Move, int32_t Row, TPrinter& Out) {
     if (FSession->GetLastErrorCode() < 0) return false;
     PrintCurrentRow(Out);
     return true;
-  } catch (const EZyloException& e) {
-    return Fail(e.Message(), e.GetErrorCode());
-  } catch (const Exception& e) {
-    return Fail(e.Message(), 0);
-  }
+  });
 }
 
 bool TAsaDatabase::CursorUpdate(const std::vector<std::pair<std::string, std::string>>& Values, TPrinter& Out) {
   FError.clear();
   TAsaSQL& c = *FCursor;
   if (!c.GetActive()) return Fail("no cursor is open (.open QUERY)", 0);
-  try {
+  return Guarded([&] {
     for (auto& [col, text] : Values) {
       if (!c.FindField(col)) return Fail("the cursor has no column " + col, 0);
       c.SetFieldValue(Variant(AnsiString(col)), ValueOf(text));
@@ -459,26 +442,18 @@ bool TAsaDatabase::CursorUpdate(const std::vector<std::pair<std::string, std::st
     c.Curr();
     PrintCurrentRow(Out);
     return true;
-  } catch (const EZyloException& e) {
-    return Fail(e.Message(), e.GetErrorCode());
-  } catch (const Exception& e) {
-    return Fail(e.Message(), 0);
-  }
+  });
 }
 
 bool TAsaDatabase::CursorDelete(TPrinter& Out) {
   FError.clear();
   TAsaSQL& c = *FCursor;
   if (!c.GetActive()) return Fail("no cursor is open (.open QUERY)", 0);
-  try {
+  return Guarded([&] {
     if (!c.Delete()) return false;
     Out.Affected(1);
     return true;
-  } catch (const EZyloException& e) {
-    return Fail(e.Message(), e.GetErrorCode());
-  } catch (const Exception& e) {
-    return Fail(e.Message(), 0);
-  }
+  });
 }
 
 bool TAsaDatabase::CursorClose() {

@@ -46,6 +46,8 @@ class TAsaDatabase : public TDatabase {
   void PrintCurrentRow(TPrinter& Out);
   void Warn();  // a warning the last call left is shown as it arrives
   bool Fail(const std::string& Text, int32_t Code);  // records an error the tool caught
+  // Runs Body; what the components raise is recorded as the error (after Cleanup) and gives false.
+  bool Guarded(const std::function<bool()>& Body, const std::function<void()>& Cleanup = nullptr);
 
   std::unique_ptr<TAsaSession> FSession;
   std::unique_ptr<TAsaSQL> FQuery;

@@ -2,6 +2,8 @@
 #include "tools/isql/IsqlShell.h"
 
 #include <cctype>
+
+#include "tools/isql/IsqlText.h"
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -10,18 +12,6 @@
 
 namespace zylisql {
 namespace {
-
-std::string Trim(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-  return s.substr(b, e - b);
-}
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
 
 // Splits a command line into its first word (lower case) and the rest.
 std::pair<std::string, std::string> SplitCommand(const std::string& Line) {

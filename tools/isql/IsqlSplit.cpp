@@ -4,24 +4,14 @@
 
 #include <cctype>
 
+#include "tools/isql/IsqlText.h"
+
 namespace zylisql {
 namespace {
 
 bool IsWordChar(char c) {
   unsigned char u = static_cast<unsigned char>(c);
   return std::isalnum(u) || c == '_' || c == '$' || c == '#' || c == '@' || u >= 0x80;
-}
-
-std::string Trim(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-  return s.substr(b, e - b);
-}
-
-std::string Upper(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return s;
 }
 
 bool IsGoLine(const std::string& Line) { return Upper(Trim(Line)) == "GO"; }
