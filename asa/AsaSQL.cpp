@@ -1,6 +1,7 @@
 // ZylAsa: TAsaSQL — the entry points, statement numbers, prepare for open, execute or both,
 // describe at prepare and after open into the multi-row output descriptor, the mapping of server
 // types to field types, binding of host variables, and the automatic commit.
+#include <algorithm>
 #include <cstring>
 
 #include "asa/AsaSQLInternal.h"
@@ -223,6 +224,13 @@ void TAsaSQL::InternalUnprepareExecute() {
 
 // ---- describe ------------------------------------------------------------------------------------
 
+// Rows per block: a descriptor holds at most 32767 variables, so a very wide result gets fewer
+// rows per block rather than a descriptor the library cannot allocate.
+static int32_t BlockRows(int32_t Columns, int32_t MaxRows) {
+  if (Columns <= 0) return MaxRows;
+  return std::max<int32_t>(1, std::min<int32_t>(MaxRows, 32767 / Columns));
+}
+
 bool TAsaSQL::InternalDescribePrepare() {
   FreeSqldaNoInd(FOutputSQLDA);
   FOutputSQLDA = AllocSqldaNoInd(0);
@@ -231,7 +239,7 @@ bool TAsaSQL::InternalDescribePrepare() {
   if (!CheckResult()) return false;
   const int32_t N = FOutputSQLDA->sqld;
   FreeSqldaNoInd(FOutputSQLDA);
-  FFetchCount = GetMaxFetchCount();
+  FFetchCount = BlockRows(N, GetMaxFetchCount());
   FOutputSQLDA = AllocSqldaNoInd(static_cast<unsigned>(N * FFetchCount));
   if (!FOutputSQLDA) return false;
   Pp(FProcs.dbpp_describe, static_cast<char*>(nullptr), ModuleName(), &FOpenStatement, FOutputSQLDA,
@@ -252,7 +260,7 @@ bool TAsaSQL::InternalDescribeOpen(bool ReadOnly) {
   if (!FOutputSQLDA) return false;
   Pp(FProcs.dbpp_describe_cursor, FCursorName, FOutputSQLDA, static_cast<unsigned>(DESCRIBE_OUTPUT));
 
-  FFetchCount = GetMaxFetchCount();
+  FFetchCount = BlockRows(N, GetMaxFetchCount());
   if (!ReadOnly) FFetchCount = 1;
   for (int32_t I = 0; I < N && FFetchCount > 1; ++I) {
     int Code = FOutputSQLDA->sqlvar[I].sqltype & DT_TYPES;

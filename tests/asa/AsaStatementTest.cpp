@@ -317,4 +317,23 @@ TEST_F(AsaStatement, FailingAutomaticCommitIsRolledBackAndReported) {
   EXPECT_EQ(QueryText(*Session, "select v from n where id = 2"), "y");
 }
 
+TEST_F(AsaStatement, VeryWideResultGetsFewerRowsPerBlock) {
+  Connect();
+  std::string Create = "create table wide (", Insert = "insert into wide values (";
+  for (int I = 1; I <= 1400; ++I) {
+    Create += (I > 1 ? ", c" : "c") + std::to_string(I) + " integer";
+    Insert += (I > 1 ? ", " : "") + std::to_string(I);
+  }
+  Exec(Create + ")");
+  Exec(Insert + ")");
+  Exec(Insert + ")");
+  TAsaSQL* Q = NewSQL();
+  ASSERT_TRUE(Q->OpenRead("select * from wide", {ZylEmptyParam}));
+  EXPECT_EQ(Q->GetAllocatedRows(), 23) << "32767 variables hold 23 rows of 1400 columns";
+  EXPECT_EQ(IntValue(Q, "c1400"), 1400);
+  ASSERT_TRUE(Q->Next());
+  EXPECT_EQ(IntValue(Q, "c700"), 700);
+  EXPECT_FALSE(Q->Next());
+}
+
 }  // namespace
