@@ -54,20 +54,19 @@ TZyloBlobStream* TAsaSQL::InternalCreateBlobStream(const AnsiString& FieldName) 
 // SQLCA directly, and the caller sees a value that could not be loaded.
 bool TAsaSQL::LoadBlobValue(int32_t FieldNo, std::vector<uint8_t>& Gathered) {
   if (!GetActive() || FieldNo < 0 || FieldNo >= GetFieldCount()) return false;
-  SQLDA* Piece = nullptr;
   an_sql_code Code = SQLE_ERROR;
   try {
-    Piece = AllocSqlda(1);
-    if (!Piece) return false;
+    TOwnedSqlda Piece{this, AllocSqlda(1), true};
+    if (!Piece.Da) return false;
     std::vector<uint8_t> Work(kAsaPieceBuffer, 0);
-    Piece->sqld = Piece->sqln;
-    SQLVAR& V = Piece->sqlvar[0];
+    Piece.Da->sqld = Piece.Da->sqln;
+    SQLVAR& V = Piece.Da->sqlvar[0];
     V.sqltype = DT_BINARY;
     V.sqllen = kAsaPieceBuffer;
     V.sqldata = Work.data();
     a_sql_int32 Offset = 0;
     do {
-      Pp(FProcs.dbpp_get_data, FCursorName, static_cast<unsigned short>(FieldNo + 1), Offset, Piece,
+      Pp(FProcs.dbpp_get_data, FCursorName, static_cast<unsigned short>(FieldNo + 1), Offset, Piece.Da,
          static_cast<unsigned short>(0));
       Code = Sqlca()->sqlcode;
       if (Code != SQLE_NOERROR && Code != SQLE_TRUNCATED) break;
@@ -82,12 +81,9 @@ bool TAsaSQL::LoadBlobValue(int32_t FieldNo, std::vector<uint8_t>& Gathered) {
         break;
       }
     } while (Code == SQLE_TRUNCATED);
-  } catch (...) {
-    FreeSqlda(Piece);
-    Gathered.clear();
-    return false;
+  } catch (const Exception&) {
+    Code = SQLE_ERROR;  // a library without the entry point: the value cannot be loaded
   }
-  FreeSqlda(Piece);
   if (Code != SQLE_NOERROR) {
     Gathered.clear();
     return false;

@@ -118,42 +118,44 @@ void TAsaSQL::FreeSqldaNoInd(SQLDA*& Da) {
 
 // ---- prepare and unprepare -------------------------------------------------------------------------
 
+bool TAsaSQL::PrepareStatement(int16_t& Statement, const AnsiString& SQL) {
+  TAsaStatementPool* Pool = AsaSession()->GetStatementPool();
+  Statement = static_cast<int16_t>(Pool->Next());
+  Pp(FProcs.dbpp_prepare, static_cast<char*>(nullptr), ModuleName(), &Statement, const_cast<char*>(SQL.c_str()),
+     static_cast<struct sqlda*>(nullptr), 1u);
+  if (!CheckResult()) return false;  // the number was never marked used
+  Pool->Use(Statement);
+  return true;
+}
+
 bool TAsaSQL::InternalPrepareOpen(const AnsiString& SQL) {
   InternalNeedLibrary();
   FResumable = false;
-  TAsaStatementPool* Pool = AsaSession()->GetStatementPool();
-  FOpenStatement = static_cast<int16_t>(Pool->Next());
-  Pp(FProcs.dbpp_prepare, static_cast<char*>(nullptr), ModuleName(), &FOpenStatement, const_cast<char*>(SQL.c_str()),
-     static_cast<struct sqlda*>(nullptr), 1u);
-  if (!CheckResult()) return false;
+  if (!PrepareStatement(FOpenStatement, SQL)) return false;
 
   // From here a failure drops the number again, so no library statement is left behind.
-  SQLDA* Probe = nullptr;
   bool Result = false;
   try {
-    Pool->Use(FOpenStatement);
-    Probe = AllocSqldaNoInd(0);
-    Pp(FProcs.dbpp_describe, static_cast<char*>(nullptr), ModuleName(), &FOpenStatement, Probe,
+    TOwnedSqlda Probe{this, AllocSqldaNoInd(0), false};
+    Pp(FProcs.dbpp_describe, static_cast<char*>(nullptr), ModuleName(), &FOpenStatement, Probe.Da,
        static_cast<unsigned>(DESCRIBE_OUTPUT_VARIABLE));
     if (CheckResult()) {
       // sqlerrd[2] 0: the shape of the result may change from one execution to the next.
       FResumable = Sqlca()->sqlerrd[2] == 0 && FLibraryVersion >= 5;
       if (FResumable) {
-        Pool->Clear();
+        AsaSession()->GetStatementPool()->Clear();
         Result = true;
-      } else if (Probe && Probe->sqld > 0) {
+      } else if (Probe.Da && Probe.Da->sqld > 0) {
         Result = InternalDescribePrepare();
       } else {
         Result = true;
       }
     }
   } catch (...) {
-    FreeSqldaNoInd(Probe);
     FreeSqldaNoInd(FOutputSQLDA);
     InternalDropStatement(FOpenStatement);
     throw;
   }
-  FreeSqldaNoInd(Probe);
   if (!Result) {
     FreeSqldaNoInd(FOutputSQLDA);
     InternalDropStatement(FOpenStatement);
@@ -166,12 +168,7 @@ bool TAsaSQL::InternalPrepareOpen(const AnsiString& SQL) {
 
 bool TAsaSQL::InternalPrepareExecute(const AnsiString& SQL) {
   InternalNeedLibrary();
-  TAsaStatementPool* Pool = AsaSession()->GetStatementPool();
-  FExecStatement = static_cast<int16_t>(Pool->Next());
-  Pp(FProcs.dbpp_prepare, static_cast<char*>(nullptr), ModuleName(), &FExecStatement, const_cast<char*>(SQL.c_str()),
-     static_cast<struct sqlda*>(nullptr), 1u);
-  if (!CheckResult()) return false;
-  Pool->Use(FExecStatement);
+  if (!PrepareStatement(FExecStatement, SQL)) return false;
   bool Result = TZyloSQL::InternalPrepareExecute(SQL);
   DoNotify(AfterPrepare);
   return Result;

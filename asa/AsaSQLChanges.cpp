@@ -16,12 +16,13 @@ bool TAsaSQL::Modify() {
   CheckOpened();
   CheckModifiable();
   const int32_t N = GetFieldCount();
-  SQLDA* Values = AllocSqlda(static_cast<unsigned>(N));
+  TOwnedSqlda Owned{this, AllocSqlda(static_cast<unsigned>(N)), true};
+  SQLDA* Values = Owned.Da;
   if (!Values) return false;
   Values->sqld = Values->sqln;
   TStringList BlobNames;
   bool Result = false;
-  try {
+  {
     bool Changed = false;
     int32_t Offset = 0;
     for (int32_t I = 0; I < N && I < Values->sqln; ++I) {
@@ -39,10 +40,7 @@ bool TAsaSQL::Modify() {
         if (V.sqlind) *V.sqlind = 0;
         if (ZylIsBlobType(Def->FieldType)) {
           TZyloBlobStream* Blob = GetBlobManager()->BlobByName(Def->Name);
-          if (!SendLongValue(Def->Name, Blob->GetMemory(), Blob->GetBlobLength(), &BlobNames)) {
-            FreeSqlda(Values);
-            return false;
-          }
+          if (!SendLongValue(Def->Name, Blob->GetMemory(), Blob->GetBlobLength(), &BlobNames)) return false;
           V.sqltype = DT_VARIABLE;
           V.sqldata = const_cast<char*>(Def->Name.c_str());
         } else {
@@ -68,11 +66,7 @@ bool TAsaSQL::Modify() {
         GetBlobManager()->ClearBlobs();
       }
     }
-  } catch (...) {
-    FreeSqlda(Values);
-    throw;
   }
-  FreeSqlda(Values);
   return Result;
 }
 
@@ -80,12 +74,12 @@ bool TAsaSQL::Append() {
   CheckOpened();
   CheckModifiable();
   const int32_t N = GetFieldCount();
-  SQLDA* Values = AllocSqldaNoInd(static_cast<unsigned>(N));
+  TOwnedSqlda Owned{this, AllocSqldaNoInd(static_cast<unsigned>(N)), false};
+  SQLDA* Values = Owned.Da;
   if (!Values) return false;
   Values->sqld = Values->sqln;
   TStringList BlobNames;
-  bool Result = false;
-  try {
+  {
     int32_t Offset = 0;
     for (int32_t I = 0; I < N && I < Values->sqln; ++I) {
       TZyloFieldDef* Def = GetFieldDefs()->Items(I);
@@ -104,10 +98,7 @@ bool TAsaSQL::Append() {
       if (IsFieldNull(Variant(static_cast<int>(I)))) continue;
       if (Blob) {
         TZyloBlobStream* Stream = GetBlobManager()->BlobByName(Def->Name);
-        if (!SendLongValue(Def->Name, Stream->GetMemory(), Stream->GetBlobLength(), &BlobNames)) {
-          FreeSqldaNoInd(Values);
-          return false;
-        }
+        if (!SendLongValue(Def->Name, Stream->GetMemory(), Stream->GetBlobLength(), &BlobNames)) return false;
         V.sqltype = DT_VARIABLE;
         V.sqldata = const_cast<char*>(Def->Name.c_str());
       } else {
@@ -133,13 +124,8 @@ bool TAsaSQL::Append() {
     // truncation warning that brings is the binding's own, not a failure of the insert.
     const int32_t Pushed = GetSession()->GetPushedErrorCode();
     const bool Clean = CheckPopError(GetWantExceptions()) || Pushed == SQLE_TRUNCATED;
-    Result = Clean && (CheckResult() || GetLastErrorCode() == SQLE_TRUNCATED);
-  } catch (...) {
-    FreeSqldaNoInd(Values);
-    throw;
+    return Clean && (CheckResult() || GetLastErrorCode() == SQLE_TRUNCATED);
   }
-  FreeSqldaNoInd(Values);
-  return Result;
 }
 
 bool TAsaSQL::Delete() {
@@ -201,53 +187,49 @@ bool TAsaSQL::InternalLocalExecute(const AnsiString& SQL, const Variant& Params)
     Pp(FProcs.dbpp_execute_imm, const_cast<char*>(SQL.c_str()), static_cast<unsigned short>(2));
     return CheckResult();
   }
-  TAsaStatementPool* Pool = AsaSession()->GetStatementPool();
-  int16_t Statement = static_cast<int16_t>(Pool->Next());
-  Pp(FProcs.dbpp_prepare, static_cast<char*>(nullptr), ModuleName(), &Statement, const_cast<char*>(SQL.c_str()),
-     static_cast<struct sqlda*>(nullptr), 1u);
-  if (!CheckResult()) return false;
-  SQLDA* Da = nullptr;
-  bool Result = false;
-  try {
-    Pool->Use(Statement);
-    TZyloVariableDefs Vars;
-    InternalSetVariables(Params, &Vars);
-    void* D = nullptr;
-    const bool Bound = InternalBindVariables(&Statement, &Vars, D, nullptr);
-    Da = static_cast<SQLDA*>(D);
-    if (Bound) {
-      Pp(FProcs.dbpp_execute_into, static_cast<char*>(nullptr), ModuleName(), &Statement, Da,
-         static_cast<struct sqlda*>(nullptr));
-      Result = CheckResult();
+  int16_t Statement = 0;
+  if (!PrepareStatement(Statement, SQL)) return false;
+  // The statement is dropped on every path and its number goes back to the pool; the SQLCA keeps
+  // the outcome of the statement, which callers may evaluate again (CheckPushError).
+  struct TDrop {
+    TAsaSQL* Q;
+    int16_t& N;
+    ~TDrop() {
+      SQLCA* Ca = Q->Sqlca();
+      const SQLCA Saved = *Ca;
+      Q->InternalDropStatement(N);
+      *Ca = Saved;
     }
+  } Drop{this, Statement};
+  TZyloVariableDefs Vars;
+  InternalSetVariables(Params, &Vars);
+  void* D = nullptr;
+  bool Bound = false;
+  try {
+    Bound = InternalBindVariables(&Statement, &Vars, D, nullptr);
   } catch (...) {
-    InternalDropStatement(Statement);
+    SQLDA* Da = static_cast<SQLDA*>(D);
     FreeSqlda(Da);
     throw;
   }
-  // The drop must not overwrite the outcome the caller reads from LastErrorCode.
-  InternalDropStatement(Statement);
-  FreeSqlda(Da);
-  return Result;
+  TOwnedSqlda Da{this, static_cast<SQLDA*>(D), true};
+  if (!Bound) return false;
+  Pp(FProcs.dbpp_execute_into, static_cast<char*>(nullptr), ModuleName(), &Statement, Da.Da,
+     static_cast<struct sqlda*>(nullptr));
+  return CheckResult();
 }
 
 AnsiString TAsaSQL::Explain() {
   AnsiString Result;
   CheckOpened();
-  SQLDA* Plan = AllocSqlda(1);
-  if (!Plan) return Result;
+  TOwnedSqlda Plan{this, AllocSqlda(1), true};
+  if (!Plan.Da) return Result;
   char Buffer[301] = {0};
-  try {
-    Plan->sqlvar[0].sqltype = DT_STRING;
-    Plan->sqlvar[0].sqllen = 300;
-    Plan->sqlvar[0].sqldata = Buffer;
-    Plan->sqld = Plan->sqln;
-    Pp(FProcs.dbpp_explain, FCursorName, static_cast<unsigned short>(0), Plan);
-    if (CheckResult()) Result.assign(Buffer, strnlen(Buffer, 300));
-  } catch (...) {
-    FreeSqlda(Plan);
-    throw;
-  }
-  FreeSqlda(Plan);
+  Plan.Da->sqlvar[0].sqltype = DT_STRING;
+  Plan.Da->sqlvar[0].sqllen = 300;
+  Plan.Da->sqlvar[0].sqldata = Buffer;
+  Plan.Da->sqld = Plan.Da->sqln;
+  Pp(FProcs.dbpp_explain, FCursorName, static_cast<unsigned short>(0), Plan.Da);
+  if (CheckResult()) Result.assign(Buffer, strnlen(Buffer, 300));
   return Result;
 }

@@ -501,6 +501,25 @@ class TAsaSQL : public TZyloSQL {
   void FreeSqlda(SQLDA*& Da);
   void FreeSqldaNoInd(SQLDA*& Da);
   bool CheckResult();  // the statement's Check: no context, WantExceptions as the raise flag
+  // Frees a descriptor with the routine matching its allocation when it goes out of scope.
+  struct TOwnedSqlda {
+    TAsaSQL* Owner;
+    SQLDA* Da;
+    bool WithIndicators;
+    TOwnedSqlda(TAsaSQL* AOwner, SQLDA* ADa, bool AWithIndicators)
+        : Owner(AOwner), Da(ADa), WithIndicators(AWithIndicators) {}
+    TOwnedSqlda(const TOwnedSqlda&) = delete;
+    TOwnedSqlda& operator=(const TOwnedSqlda&) = delete;
+    ~TOwnedSqlda() {
+      if (WithIndicators)
+        Owner->FreeSqlda(Da);
+      else
+        Owner->FreeSqldaNoInd(Da);
+    }
+  };
+  // Prepares SQL under a number from the pool (0 asks the library for a new one) and marks the
+  // number used; false when the server refused the text.
+  bool PrepareStatement(int16_t& Statement, const AnsiString& SQL);
 
   bool DescribeColumns(bool OfCursor);  // the shared steps of both describes
   void ReadLongNames(bool OfCursor, int32_t N);
