@@ -276,10 +276,32 @@ void SetSqlca(SQLCA* ca, const SqlError& e) {
   if (e.Code() == SQLE_SYNTAX_ERROR) ca->sqlerrd[2] = e.Offset() >= 0 ? e.Offset() : 0;
 }
 
+namespace {
+// The last function failure on this thread: the handle, the message SQLite was given, the error.
+struct FunctionFailure {
+  sqlite3* db = nullptr;
+  std::string message;
+  SqlError error{0};
+};
+thread_local FunctionFailure t_functionFailure;
+}  // namespace
+
+void FailFunction(sqlite3_context* ctx, const SqlError& e) {
+  FunctionFailure& f = t_functionFailure;
+  f.db = sq::context_db_handle(ctx);
+  f.message = e.what();
+  f.error = e;
+  sq::result_error(ctx, f.message.c_str(), int(f.message.size()));
+}
+
 SqlError FromSqlite(sqlite3* db, int rc, std::string_view sql) {
   int xrc = db ? sq::extended_errcode(db) : rc;
   if ((xrc & 0xFF) != (rc & 0xFF)) xrc = rc;
   std::string msg = db ? sq::errmsg(db) : sq::errstr(rc);
+  if (FunctionFailure& f = t_functionFailure; f.db && f.db == db && (rc & 0xFF) == SQLITE_ERROR && msg == f.message) {
+    f.db = nullptr;
+    return f.error;
+  }
   int offset = db ? sq::error_offset(db) : -1;
   switch (rc & 0xFF) {
     case SQLITE_INTERRUPT: return SqlError(SQLE_INTERRUPTED);

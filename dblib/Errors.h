@@ -42,6 +42,12 @@ void ClearSqlca(SQLCA* ca);
 void SetSqlca(SQLCA* ca, int code, const std::vector<std::string>& args = {});
 void SetSqlca(SQLCA* ca, const SqlError& e);
 
+// A SQL function of the library (a stored function, a variable lookup) that fails inside a
+// statement: SQLite only carries a message out of it, so the error itself is kept for the
+// thread, and the statement's failure (FromSqlite on the same handle with that message)
+// reports the function's own code and parameters instead of a generic one.
+void FailFunction(sqlite3_context* ctx, const SqlError& e);
+
 // SQLite failure -> SqlError with the vendor's code: syntax -131, unknown table -141, unknown
 // column -143, NOT NULL -195, primary key -193, unique index -196, foreign key -194, check -209,
 // interrupted -299, busy/locked -210, full -304, I/O -305, corrupt -301, memory -78.

@@ -221,7 +221,9 @@ void CallStoredFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
       case Value::Kind::Blob: sq::result_blob(ctx, v.bytes.data(), int(v.bytes.size()), SQLITE_TRANSIENT); break;
     }
   } catch (const SqlError& e) {
-    sq::result_error(ctx, e.what(), -1);
+    FailFunction(ctx, e);
+  } catch (const std::bad_alloc&) {
+    FailFunction(ctx, SqlError(SQLE_DYNAMIC_MEMORY_EXHAUSTED));
   } catch (const std::exception& e) {
     sq::result_error(ctx, e.what(), -1);
   }

@@ -177,6 +177,7 @@ inline const unsigned char* value_text(sqlite3_value* v) { return sqlite3_value_
 inline const void* value_blob(sqlite3_value* v) { return sqlite3_value_blob(v); }
 inline int value_bytes(sqlite3_value* v) { return sqlite3_value_bytes(v); }
 inline void* user_data(sqlite3_context* c) { return sqlite3_user_data(c); }
+inline sqlite3* context_db_handle(sqlite3_context* c) { return sqlite3_context_db_handle(c); }
 inline void result_null(sqlite3_context* c) { sqlite3_result_null(c); }
 inline void result_int64(sqlite3_context* c, sqlite3_int64 v) { sqlite3_result_int64(c, v); }
 inline void result_double(sqlite3_context* c, double v) { sqlite3_result_double(c, v); }

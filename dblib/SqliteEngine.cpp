@@ -40,7 +40,7 @@ void GetVarFunction(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
   const unsigned char* name = sq::value_text(argv[0]);
   Value v;
   if (!name || !conn->GetVariable(reinterpret_cast<const char*>(name), v)) {
-    sq::result_error(ctx, "no such variable", -1);
+    FailFunction(ctx, SqlError(SQLE_VARIABLE_NOT_FOUND, {name ? reinterpret_cast<const char*>(name) : ""}));
     return;
   }
   switch (v.kind) {

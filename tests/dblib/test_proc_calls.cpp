@@ -272,6 +272,37 @@ TEST_F(ProcCalls, ErrorsReachTheCaller) {
   EXPECT_EQ(Query("SELECT 1"), "1");
 }
 
+TEST_F(ProcCalls, AFunctionFailingInsideSqlReportsItsOwnError) {
+  MustExec("CREATE FUNCTION f_check(IN n integer) RETURNS integer BEGIN\n"
+           " IF n < 0 THEN RAISERROR 17501 'negative %1!', n; END IF;\n"
+           " RETURN n * 2;\n"
+           "END");
+  MustExec("CREATE FUNCTION f_outer(IN n integer) RETURNS integer BEGIN RETURN f_check(n) + 1; END");
+  MustExec("CREATE FUNCTION f_missing(IN n integer) RETURNS integer BEGIN RETURN n + (SELECT x FROM nowhere); END");
+  MustExec("CREATE TABLE nums(n integer)");
+  MustExec("INSERT INTO nums VALUES (1), (-4)");
+  MustExec("COMMIT");
+  EXPECT_EQ(Query("SELECT f_check(2)"), "4");
+  // In a select list, in a WHERE clause, nested in another function, and in an UPDATE.
+  EXPECT_EQ(Query("SELECT f_check(-1)"), "");
+  EXPECT_EQ(ca.sqlcode, SQLE_RAISERROR_STMT);
+  EXPECT_EQ(Message(ca), "RAISERROR executed: negative -1");
+  EXPECT_EQ(Query("SELECT count(*) FROM nums WHERE f_check(n) > 0"), "");
+  EXPECT_EQ(ca.sqlcode, SQLE_RAISERROR_STMT);
+  EXPECT_EQ(Message(ca), "RAISERROR executed: negative -4");
+  EXPECT_EQ(Query("SELECT f_outer(-2)"), "");
+  EXPECT_EQ(ca.sqlcode, SQLE_RAISERROR_STMT);
+  EXPECT_EQ(Exec("UPDATE nums SET n = f_check(n - 2)"), SQLE_RAISERROR_STMT);
+  MustExec("ROLLBACK");
+  EXPECT_EQ(Query("SELECT sum(n) FROM nums"), "-3");
+  // An engine error inside the body keeps its code too.
+  EXPECT_EQ(Query("SELECT f_missing(1)"), "");
+  EXPECT_EQ(ca.sqlcode, SQLE_TABLE_NOT_FOUND);
+  // A plain SQL error after those is reported as itself, not as a stale function error.
+  EXPECT_EQ(Exec("SELECT nope FROM nums"), SQLE_COLUMN_NOT_FOUND);
+  EXPECT_EQ(Query("SELECT f_check(3)"), "6");
+}
+
 TEST_F(ProcCalls, EngineFailuresInsideAProcedureAreReportedAndLoseNothing) {
   MustExec("CREATE TABLE acct(id integer PRIMARY KEY, bal integer)");
   MustExec("INSERT INTO acct VALUES (1, 100), (2, 0)");
