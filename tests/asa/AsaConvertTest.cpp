@@ -57,34 +57,35 @@ TEST(AsaTimeStamp, InvalidPartsReadAsZeroInsteadOfFailing) {
 TEST(AsaTimeStamp, PutWritesEveryFieldOfTheRecord) {
   Tsqldatetime S;
   PutAsaTimeStamp(true, EncodeDateTime(2000, 2, 29, 13, 5, 9, 123), S);
-  EXPECT_EQ(S.year, 2000);
-  EXPECT_EQ(S.month, 1);
-  EXPECT_EQ(S.day, 29);
-  EXPECT_EQ(S.day_of_week, 2) << "a Tuesday";
-  EXPECT_EQ(S.day_of_year, 59);
-  EXPECT_EQ(S.hour, 13);
-  EXPECT_EQ(S.minute, 5);
-  EXPECT_EQ(S.second, 9);
-  EXPECT_EQ(S.microsecond, 123000u);
+  EXPECT_EQ(+S.year, 2000);
+  EXPECT_EQ(+S.month, 1);
+  EXPECT_EQ(+S.day, 29);
+  EXPECT_EQ(+S.day_of_week, 2) << "a Tuesday";
+  EXPECT_EQ(+S.day_of_year, 59);
+  EXPECT_EQ(+S.hour, 13);
+  EXPECT_EQ(+S.minute, 5);
+  EXPECT_EQ(+S.second, 9);
+  const a_sql_uint32 Micro = S.microsecond;  // a packed field: read it by value
+  EXPECT_EQ(Micro, 123000u);
 }
 
 TEST(AsaTimeStamp, TimeValuesOnDayZeroKeepNoDate) {
   Tsqldatetime S;
   PutAsaTimeStamp(false, EncodeTime(10, 30, 0, 0), S);
-  EXPECT_EQ(S.year, 0);
-  EXPECT_EQ(S.month, 0);
-  EXPECT_EQ(S.day, 0);
-  EXPECT_EQ(S.day_of_week, 0);
-  EXPECT_EQ(S.day_of_year, 0);
-  EXPECT_EQ(S.hour, 10);
-  EXPECT_EQ(S.minute, 30);
+  EXPECT_EQ(+S.year, 0);
+  EXPECT_EQ(+S.month, 0);
+  EXPECT_EQ(+S.day, 0);
+  EXPECT_EQ(+S.day_of_week, 0);
+  EXPECT_EQ(+S.day_of_year, 0);
+  EXPECT_EQ(+S.hour, 10);
+  EXPECT_EQ(+S.minute, 30);
   PutAsaTimeStamp(false, EncodeDateTime(2000, 3, 1, 10, 30, 0, 0), S);
-  EXPECT_EQ(S.year, 2000);
-  EXPECT_EQ(S.month, 2);
-  EXPECT_EQ(S.day, 1);
-  EXPECT_EQ(S.day_of_year, 60);
+  EXPECT_EQ(+S.year, 2000);
+  EXPECT_EQ(+S.month, 2);
+  EXPECT_EQ(+S.day, 1);
+  EXPECT_EQ(+S.day_of_year, 60);
   PutAsaTimeStamp(true, NAN, S);
-  EXPECT_EQ(S.year, 0) << "a value the host cannot split writes an empty record";
+  EXPECT_EQ(+S.year, 0) << "a value the host cannot split writes an empty record";
 }
 
 // Buffer conversions need no server: a statement without a session converts as any other.
