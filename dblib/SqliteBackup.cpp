@@ -25,6 +25,7 @@
 // Nothing here writes the live database except the checkpoint of a restart, which SQLite
 // makes safe for every other connection.
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,6 +43,7 @@
 #include <thread>
 
 #include "dblib/Errors.h"
+#include "dblib/Registry.h"
 #include "dblib/SqliteEngine.h"
 
 namespace dbl {
@@ -54,19 +56,45 @@ namespace {
 // described by a 16-bit length.
 constexpr uint32_t kMaxBackupPage = 16384;
 
-// One backup per database at a time (process-wide, by canonical file name).
-class RunningBackups {
+// One backup per database at a time: within the process by canonical file name, across the
+// user's processes by an advisory lock on a file in the engine registry directory named
+// after the database (never a lock on SQLite's own files: closing a second descriptor of
+// those would drop SQLite's locks). The lock files stay; they are empty.
+class BackupClaim {
  public:
-  static bool Claim(const std::string& file) {
-    std::lock_guard<std::mutex> lock(Mutex());
-    return Files().insert(file).second;
+  explicit BackupClaim(const std::string& file) : file_(file) {
+    {
+      std::lock_guard<std::mutex> lock(Mutex());
+      if (!Files().insert(file_).second) throw SqlError(SQLE_BACKUP_NOT_STARTED);
+    }
+    std::string dir = Registry::Get().Directory();
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    // FNV-1a of the file name: a short, stable lock-file name.
+    uint64_t h = 1469598103934665603ull;
+    for (unsigned char c : file_) h = (h ^ c) * 1099511628211ull;
+    char name[40];
+    std::snprintf(name, sizeof name, "/backup-%016llx.lock", static_cast<unsigned long long>(h));
+    fd_ = ::open((dir + name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+      ::close(fd_);
+      Release();
+      throw SqlError(SQLE_BACKUP_NOT_STARTED);  // another process backs it up
+    }
+    // Without a registry directory to lock in, the claim holds for this process only.
   }
-  static void Release(const std::string& file) {
-    std::lock_guard<std::mutex> lock(Mutex());
-    Files().erase(file);
+  ~BackupClaim() {
+    if (fd_ >= 0) ::close(fd_);  // releases the lock
+    Release();
   }
+  BackupClaim(const BackupClaim&) = delete;
+  BackupClaim& operator=(const BackupClaim&) = delete;
 
  private:
+  void Release() {
+    std::lock_guard<std::mutex> lock(Mutex());
+    Files().erase(file_);
+  }
   static std::mutex& Mutex() {
     static std::mutex m;
     return m;
@@ -75,6 +103,8 @@ class RunningBackups {
     static std::set<std::string> s;
     return s;
   }
+  std::string file_;
+  int fd_ = -1;
 };
 
 void Run(sqlite3* db, const char* sql) {
@@ -141,9 +171,7 @@ std::string Reported(const std::string& path) {
 
 class SqliteBackup : public Backup {
  public:
-  explicit SqliteBackup(std::string file) : file_(std::move(file)), log_(file_ + "-wal") {
-    if (!RunningBackups::Claim(file_)) throw SqlError(SQLE_BACKUP_NOT_STARTED);
-    claimed_ = true;
+  explicit SqliteBackup(std::string file) : file_(std::move(file)), log_(file_ + "-wal"), claim_(file_) {
     try {
       Begin();
     } catch (...) {
@@ -314,14 +342,10 @@ class SqliteBackup : public Backup {
       fs::remove_all(dir_, ec);
       dir_.clear();
     }
-    if (claimed_) {
-      RunningBackups::Release(file_);
-      claimed_ = false;
-    }
   }
 
   std::string file_, log_;
-  bool claimed_ = false;
+  BackupClaim claim_;
   sqlite3* src_ = nullptr;  // the backup's own handle on the live database
   std::string dir_;         // private folder of the copies ("db", "log")
   uint32_t unit_ = 4096;

@@ -2,6 +2,8 @@
 // each file opened, read page by page through a one-variable binary SQLDA, closed, end.
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -459,6 +461,42 @@ TEST_F(BackupTest, MisuseGetsTheVendorsCodes) {
   EXPECT_EQ(u.sqlcode, SQLE_BACKUP_NOT_STARTED);
   db_string_disconnect(&u, nullptr);
   db_fini(&u);
+}
+
+TEST_F(BackupTest, ABackupInAnotherProcessHoldsTheDatabase) {
+  std::string file = MakeDb("shared", 5);
+  int ready[2], release[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(release), 0);
+  pid_t child = fork();
+  if (child == 0) {
+    close(ready[0]);
+    SQLCA c;
+    db_init(&c);
+    std::string cs = "ENG=eng1;DBN=shared;UID=dba;PWD=sql";
+    char code = db_string_connect(&c, cs.data()) == 1 ? 0 : 1;
+    if (!code) {
+      db_backup(&c, DB_BACKUP_START, 0, 0, nullptr);
+      code = c.sqlcode == 0 ? 0 : 2;
+    }
+    (void)!write(ready[1], &code, 1);
+    char go = 0;
+    (void)!read(release[0], &go, 1);
+    db_backup(&c, DB_BACKUP_END, 0, 0, nullptr);
+    _exit(0);
+  }
+  close(ready[1]);
+  close(release[0]);
+  char code = 9;
+  ASSERT_EQ(read(ready[0], &code, 1), 1);
+  EXPECT_EQ(code, 0) << "the other process could not start its backup";
+  EXPECT_EQ(Op(DB_BACKUP_START), SQLE_BACKUP_NOT_STARTED);
+  char go = 1;
+  (void)!write(release[1], &go, 1);
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_EQ(Op(DB_BACKUP_START), 0) << Message(ca);
+  EXPECT_EQ(Op(DB_BACKUP_END), 0);
 }
 
 TEST_F(BackupTest, AbortingMidwayCleansUp) {
