@@ -152,3 +152,17 @@ TEST(IsqlFormat, FormatNames) {
   EXPECT_FALSE(ParseFormat("xml", f));
   EXPECT_EQ(f, TFormat::fmCsv);
 }
+
+TEST(IsqlFormat, LongResultsPrintTheirHeaderOnceWithWidthsFromTheFirstPage) {
+  Streams s;
+  auto p = s.Make(TFormat::fmTable);
+  p->BeginResult({{"v", false}});
+  for (int i = 0; i < 1000; ++i) p->Row({TCell::Of("ab")});
+  // The first page is out before the result ends, so a long run of rows streams.
+  EXPECT_NE(s.data.str().find("v\n--\nab\n"), std::string::npos);
+  p->Row({TCell::Of("wider")});
+  p->EndResult(1001);
+  const std::string out = s.data.str();
+  EXPECT_EQ(out.find("v\n--\n"), out.rfind("v\n--\n"));  // one header
+  EXPECT_NE(out.find("\nwider\n(1001 rows)\n"), std::string::npos);
+}
