@@ -238,4 +238,21 @@ TEST_F(AsaConvert, TrimBlanksStripsFetchedCharacterFields) {
   EXPECT_EQ(Value(Q, "v").AsString(), "cd   ");
 }
 
+TEST_F(AsaConvert, OemConversionTranslatesTextBothWays) {
+  Connect();
+  Exec("create table o (id integer, s varchar(10), m long varchar)");
+  Session->SetOEMConvert(true);
+  TAsaSQL* Q = NewSQL();
+  const std::string Ansi = "caf\xe9";  // e acute in the ANSI code page
+  ASSERT_TRUE(Q->Execute("insert into o values (?, ?, ?)", {1, Ansi, Ansi}));
+  Session->SetOEMConvert(false);
+  const std::string Stored = QueryText(*Session, "select s from o");
+  EXPECT_NE(Stored, Ansi) << "the server received the OEM form";
+  EXPECT_EQ(Stored.size(), Ansi.size());
+  Session->SetOEMConvert(true);
+  ASSERT_TRUE(Q->OpenRead("select s, m from o", {ZylEmptyParam}));
+  EXPECT_EQ(Value(Q, "s").AsString(), Ansi);
+  EXPECT_EQ(Value(Q, "m").AsString(), Ansi) << "memo through the blob stream";
+}
+
 }  // namespace
