@@ -173,8 +173,17 @@ bool TAsaSession::Check(void*, int32_t, int32_t, bool RaiseOnError) {
   }
   FLastError = Format("Error %d: %s (%s)", Code, Message, AnsiString(State));
   DoNotify(OnError);
-  if ((Code == SQLE_NOT_CONNECTED || Code == SQLE_CONNECTION_TERMINATED) && GetConnected()) {
-    Close();
+  if ((Code == SQLE_NOT_CONNECTED || Code == SQLE_CONNECTION_TERMINATED) && GetConnected() && !FTerminating) {
+    // Closing unprepares the statements, whose library calls fail the same way and come back
+    // here: they must not start a second close.
+    FTerminating = true;
+    try {
+      Close();
+    } catch (...) {
+      FTerminating = false;
+      throw;
+    }
+    FTerminating = false;
     DoNotify(OnConnectionTerminated);
     FLastError = Format("Error %d: %s", Code, Message);
     FLastErrorCode = Code;

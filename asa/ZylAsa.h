@@ -296,6 +296,8 @@ class TAsaSession : public TZyloSession {
   alignas(8) uint8_t FArgRecord[30] = {};
   std::unique_ptr<TAsaStatementPool> FStatementPool;
   uint16_t FRegistered = 0;                // bit i: callback i registered with the library
+  bool FTerminating = false;               // Check is closing after -101/-308 (the clean-up's
+                                           // own failures must not close again)
 
   AnsiString FLoginEngineName;
   AnsiString FServerParams;

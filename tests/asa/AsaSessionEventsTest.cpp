@@ -227,6 +227,41 @@ TEST_F(AsaEvents, ServerEndingTheConnectionClosesTheSessionOnce) {
   EXPECT_EQ(S->GetLastErrorCode(), -101);
 }
 
+TEST_F(AsaEvents, TerminationWithPreparedStatementsClosesOnce) {
+  // Closing unprepares the statements and fires BeforeDisconnect; library calls made there fail
+  // the same way and must not start a second close.
+  auto S = ServedSession("drop2");
+  int Terminated = 0, Disconnects = 0, Before = 0;
+  S->OnConnectionTerminated = [&](TObject*) { ++Terminated; };
+  S->AfterDisconnect = [&](TObject*) { ++Disconnects; };
+  S->BeforeDisconnect = [&](TObject*) {
+    ++Before;
+    AnsiString Saved;
+    if (Before < 3) S->GetOption("isolation_level", Saved);  // an application saving its settings
+  };
+  S->Open();
+  TAsaSQL Q(nullptr);
+  Q.SetSession(S.get());
+  Q.SetWantExceptions(false);
+  Q.PrepareOpen("SELECT 1");
+  TAsaSQL Q2(nullptr);
+  Q2.SetSession(S.get());
+  Q2.PrepareExecute("SELECT 2");
+  ASSERT_TRUE(Q.GetPrepared());
+  StopEngine(*Server, "drop2");
+  Server.reset();
+  S->SetWantExceptions(false);
+  AnsiString Value;
+  EXPECT_FALSE(S->GetOption("row_counts", Value));
+  EXPECT_FALSE(S->GetConnected());
+  EXPECT_FALSE(Q.GetPrepared());
+  EXPECT_FALSE(Q2.GetExecPrepared());
+  EXPECT_EQ(Terminated, 1);
+  EXPECT_EQ(Disconnects, 1);
+  EXPECT_EQ(Before, 1);
+  EXPECT_EQ(S->GetLastError(), "Error -308: Connection was terminated");
+}
+
 TEST_F(AsaEvents, WarningsNeverRaiseErrorsRaiseWhenAsked) {
   auto S = ServedSession("check");
   int Errors = 0;
