@@ -164,7 +164,8 @@ uint64_t CopyBytes(const std::string& from, const std::string& to, bool exclusiv
 }
 
 // The message area holds 70 bytes: a longer path is reported by its file name, which the
-// library resolves in the database's directory.
+// library resolves in the database's directory (a file name longer than that is cut: the
+// area allows no more).
 std::string Reported(const std::string& path) {
   return path.size() <= 70 ? path : fs::path(path).filename().string();
 }

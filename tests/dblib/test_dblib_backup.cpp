@@ -324,6 +324,28 @@ TEST_F(BackupTest, RenamingTheLogFilesItAwayAndRestartsItEmpty) {
   EXPECT_EQ(ca.sqlcode, SQLE_BACKUP_UNABLE_TO_DELETE_FILE);
 }
 
+TEST_F(BackupTest, NamesTooLongForTheMessageAreaAreReportedWithoutTheirFolder) {
+  // 50 characters: with its folder the name passes the 70 bytes, on its own (and filed away
+  // with the date) it fits.
+  const std::string name = "a_database_whose_name_takes_up_most_of_the_area_xx";
+  std::string file = MakeDb(name, 3);
+  ASSERT_GT(fs::canonical(file).string().size(), 70u);
+  ASSERT_EQ(Op(DB_BACKUP_START), 0);
+  SQLDA* da = PageBuffer(ca.sqlerrd[2]);
+  std::string dbName, archive;
+  CopyOf(0, da, DB_BACKUP_READ_PAGE, &dbName);
+  EXPECT_EQ(dbName, name + ".db");
+  CopyOf(DB_BACKUP_TRANS_LOG_FILE, da, DB_BACKUP_READ_RENAME_LOG, &archive);
+  ASSERT_EQ(Op(DB_BACKUP_END), 0);
+  EXPECT_EQ(archive.find('/'), std::string::npos) << archive;
+  EXPECT_EQ(archive.rfind(name + "-", 0), 0u) << archive;
+  // The bare name is found beside the database.
+  ASSERT_TRUE(fs::exists(fs::path(file).parent_path() / archive));
+  db_delete_file(&ca, archive.data());
+  EXPECT_EQ(ca.sqlcode, 0) << Message(ca);
+  EXPECT_FALSE(fs::exists(fs::path(file).parent_path() / archive));
+}
+
 TEST_F(BackupTest, DeletingRefusesEverythingButAFiledAwayLog) {
   std::string file = MakeDb("keep", 5);
   std::string live = fs::canonical(file).string();
