@@ -231,8 +231,12 @@ TEST_F(BackupTest, ACopyTakenUnderWriteLoadHoldsOneMoment) {
   for (int p = 0; p < pages; ++p) {
     ASSERT_EQ(Op(DB_BACKUP_READ_PAGE, 0, unsigned(p), da), 0) << Message(ca);
     db += PageOf(da);
-    // Give the writer time between pages, as writing the pages to a medium would.
-    if (p % 8 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    // Half-way, make sure the writer has committed more since the start (bounded wait).
+    if (p == pages / 2) {
+      auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+      while (commits.load() < atStart + 20 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
   }
   ASSERT_EQ(Op(DB_BACKUP_CLOSE_FILE, 0), 0);
   int afterDb = commits.load();
