@@ -8,13 +8,26 @@
 namespace dbl {
 namespace {
 
+// Never destroyed while in use (entry points may run from exit paths); see FreeTableAtUnload.
+std::mutex* g_tableMutex = nullptr;
+std::map<SQLCA*, std::shared_ptr<Client>>* g_table = nullptr;
+
 std::mutex& TableMutex() {
-  static std::mutex* m = new std::mutex();
+  static std::mutex* m = g_tableMutex = new std::mutex();
   return *m;
 }
 std::map<SQLCA*, std::shared_ptr<Client>>& Table() {
-  static auto* t = new std::map<SQLCA*, std::shared_ptr<Client>>();
+  static auto* t = g_table = new std::map<SQLCA*, std::shared_ptr<Client>>();
   return *t;
+}
+
+// A program that unloads the library (FreeLibrary after its last db_fini) gets the table back,
+// instead of losing it with every load; a table still holding clients stays as it is.
+__attribute__((destructor)) void FreeTableAtUnload() {
+  if (g_table && g_table->empty()) {
+    delete g_table;
+    delete g_tableMutex;
+  }
 }
 
 using VoidCb = void (*)(SQLCA*);

@@ -156,10 +156,25 @@ std::vector<std::pair<std::string, std::string>> Engine::List() const {
 
 // ---- Registry ----
 
+namespace {
+Registry* g_registry = nullptr;
+}  // namespace
+
 Registry& Registry::Get() {
-  // Never destroyed: entry points may run from other threads' exit paths or atexit handlers.
-  static Registry* r = new Registry();
+  // Never destroyed while engines run: entry points may run from other threads' exit paths or
+  // atexit handlers.
+  static Registry* r = g_registry = new Registry();
   return *r;
+}
+
+// Unloading the library with no engine left frees the registry (see Client.cpp's table).
+bool Registry::Idle() {
+  std::lock_guard<std::mutex> lock(m_);
+  return engines_.empty();
+}
+
+__attribute__((destructor)) static void FreeRegistryAtUnload() {
+  if (g_registry && g_registry->Idle()) delete g_registry;
 }
 
 Registry::Registry() : factory_(MakeSqliteFactory()) {}

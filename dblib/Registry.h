@@ -73,6 +73,7 @@ struct RemoteEngine {
 class Registry {
  public:
   static Registry& Get();
+  bool Idle();  // no engine of this process runs
 
   DatabaseFactory& Factory() { return *factory_; }
 
