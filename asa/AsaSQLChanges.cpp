@@ -1,6 +1,7 @@
 // ZylAsa: TAsaSQL positioned changes — update, insert, delete and lock through the cursor (an
 // updatable cursor fetches one row per call, so the server cursor stands on the current row),
 // the statements run on the side, the cursor's table name and the access plan.
+#include <algorithm>
 #include <cstring>
 
 #include "asa/AsaSQLInternal.h"
@@ -12,120 +13,101 @@ void TAsaSQL::CheckModifiable() {
   if (GetReadOnly()) RaiseLastError<EAsaException>(ZylLoadStr(ZYL_ERR_CURS_READ_ONLY), 0);
 }
 
+// Fills the values descriptor of an update (Update: only changed fields, NULL as indicator -1)
+// or an insert (NULL as no data, every column typed): variable i describes field i, with the
+// column name of the output descriptor, and points at the field's place in RecordBuffer; a long
+// value goes through the connection variable named after the field. Changed tells whether any
+// field was filled; false when a long value could not be sent.
+bool TAsaSQL::FillValues(SQLDA* Values, bool Update, TStrings* BlobNames, bool& Changed) {
+  Changed = false;
+  int32_t Offset = 0;
+  for (int32_t I = 0; I < GetFieldCount() && I < Values->sqln; ++I) {
+    TZyloFieldDef* Def = GetFieldDefs()->Items(I);
+    if (!Def) continue;
+    const int32_t Here = Offset;
+    Offset += Def->Size;
+    const Variant Field(static_cast<int>(I));
+    if (Update && !IsFieldDirty(Field)) continue;
+    Changed = true;
+    SQLVAR& V = Values->sqlvar[I];
+    const SQLVAR& Column = FOutputSQLDA->sqlvar[I];
+    std::memcpy(&V.sqlname, &Column.sqlname, sizeof V.sqlname);
+    const bool Blob = ZylIsBlobType(Def->FieldType);
+    if (!Update && !Blob) {
+      V.sqltype = Column.sqltype;
+      V.sqllen = Column.sqllen;
+    }
+    if (IsFieldNull(Field)) {
+      // An insert sends no data, so the server applies the column's default.
+      if (V.sqlind) *V.sqlind = -1;
+      continue;
+    }
+    if (V.sqlind) *V.sqlind = 0;
+    if (Blob) {
+      TZyloBlobStream* Stream = GetBlobManager()->BlobByName(Def->Name);
+      if (!SendLongValue(Def->Name, Stream->GetMemory(), Stream->GetBlobLength(), BlobNames)) return false;
+      V.sqltype = DT_VARIABLE;
+      V.sqldata = const_cast<char*>(Def->Name.c_str());
+    } else {
+      V.sqltype = Column.sqltype;
+      V.sqllen = Column.sqllen;
+      V.sqldata = FRecordBuffer.Data() + Here;
+    }
+  }
+  return true;
+}
+
 bool TAsaSQL::Modify() {
   CheckOpened();
   CheckModifiable();
-  const int32_t N = GetFieldCount();
-  TOwnedSqlda Owned{this, AllocSqlda(static_cast<unsigned>(N)), true};
-  SQLDA* Values = Owned.Da;
-  if (!Values) return false;
-  Values->sqld = Values->sqln;
+  TOwnedSqlda Values(this, AllocSqlda(static_cast<unsigned>(GetFieldCount())), true);
+  if (!Values.Da) return false;
+  Values.Da->sqld = Values.Da->sqln;
   TStringList BlobNames;
-  bool Result = false;
-  {
-    bool Changed = false;
-    int32_t Offset = 0;
-    for (int32_t I = 0; I < N && I < Values->sqln; ++I) {
-      TZyloFieldDef* Def = GetFieldDefs()->Items(I);
-      if (!Def) continue;
-      const int32_t Here = Offset;
-      Offset += Def->Size;
-      if (!IsFieldDirty(Variant(static_cast<int>(I)))) continue;
-      SQLVAR& V = Values->sqlvar[I];
-      const SQLVAR& Column = FOutputSQLDA->sqlvar[I];
-      std::memcpy(&V.sqlname, &Column.sqlname, sizeof V.sqlname);
-      if (IsFieldNull(Variant(static_cast<int>(I)))) {
-        if (V.sqlind) *V.sqlind = -1;
-      } else {
-        if (V.sqlind) *V.sqlind = 0;
-        if (ZylIsBlobType(Def->FieldType)) {
-          TZyloBlobStream* Blob = GetBlobManager()->BlobByName(Def->Name);
-          if (!SendLongValue(Def->Name, Blob->GetMemory(), Blob->GetBlobLength(), &BlobNames)) return false;
-          V.sqltype = DT_VARIABLE;
-          V.sqldata = const_cast<char*>(Def->Name.c_str());
-        } else {
-          V.sqltype = Column.sqltype;
-          V.sqllen = Column.sqllen;
-          V.sqldata = FRecordBuffer.Data() + Here;
-        }
-      }
-      Changed = true;
-    }
-    if (!Changed) {
-      Result = true;  // nothing to send
-    } else {
-      Pp(FProcs.dbpp_update, FCursorName, Values);
-      CheckPushError();
-      InternalDropBlobVariables(&BlobNames);
-      InternalAutoCommit();
-      Result = CheckPopError(GetWantExceptions()) && CheckResult();
-      if (Result) {
-        // The edited row is now the unchanged current row.
-        std::memcpy(FOldRecordBuffer.Data(), FRecordBuffer.Data(), static_cast<size_t>(FRecordSize));
-        std::memcpy(FOldIndicators.Data(), FIndicators.Data(), static_cast<size_t>(FIndicatorSize));
-        GetBlobManager()->ClearBlobs();
-      }
-    }
-  }
-  return Result;
+  bool Changed = false;
+  if (!FillValues(Values.Da, true, &BlobNames, Changed)) return false;
+  if (!Changed) return true;  // nothing to send
+  Pp(FProcs.dbpp_update, FCursorName, Values.Da);
+  CheckPushError();
+  InternalDropBlobVariables(&BlobNames);
+  InternalAutoCommit();
+  if (!CheckPopError(GetWantExceptions()) || !CheckResult()) return false;
+  // The edited row is now the unchanged current row.
+  std::memcpy(FOldRecordBuffer.Data(), FRecordBuffer.Data(), static_cast<size_t>(FRecordSize));
+  std::memcpy(FOldIndicators.Data(), FIndicators.Data(), static_cast<size_t>(FIndicatorSize));
+  GetBlobManager()->ClearBlobs();
+  return true;
 }
 
 bool TAsaSQL::Append() {
   CheckOpened();
   CheckModifiable();
-  const int32_t N = GetFieldCount();
-  TOwnedSqlda Owned{this, AllocSqldaNoInd(static_cast<unsigned>(N)), false};
-  SQLDA* Values = Owned.Da;
-  if (!Values) return false;
-  Values->sqld = Values->sqln;
+  TOwnedSqlda Values(this, AllocSqldaNoInd(static_cast<unsigned>(GetFieldCount())), false);
+  if (!Values.Da) return false;
+  Values.Da->sqld = Values.Da->sqln;
   TStringList BlobNames;
-  {
-    int32_t Offset = 0;
-    for (int32_t I = 0; I < N && I < Values->sqln; ++I) {
-      TZyloFieldDef* Def = GetFieldDefs()->Items(I);
-      if (!Def) continue;
-      const int32_t Here = Offset;
-      Offset += Def->Size;
-      SQLVAR& V = Values->sqlvar[I];
-      const SQLVAR& Column = FOutputSQLDA->sqlvar[I];
-      std::memcpy(&V.sqlname, &Column.sqlname, sizeof V.sqlname);
-      const bool Blob = ZylIsBlobType(Def->FieldType);
-      if (!Blob) {
-        V.sqltype = Column.sqltype;
-        V.sqllen = Column.sqllen;
-      }
-      // A NULL column carries no data, so the server applies its default.
-      if (IsFieldNull(Variant(static_cast<int>(I)))) continue;
-      if (Blob) {
-        TZyloBlobStream* Stream = GetBlobManager()->BlobByName(Def->Name);
-        if (!SendLongValue(Def->Name, Stream->GetMemory(), Stream->GetBlobLength(), &BlobNames)) return false;
-        V.sqltype = DT_VARIABLE;
-        V.sqldata = const_cast<char*>(Def->Name.c_str());
-      } else {
-        V.sqldata = FRecordBuffer.Data() + Here;
-      }
-    }
-    Pp(FProcs.dbpp_put_into, FCursorName, Values, FOutputSQLDA);
-    CheckPushError();
-    // The insert's outcome, before anything else runs on the connection.
-    const an_sql_code Code = Sqlca()->sqlcode;
-    const bool Inserted = Code >= 0 && Code != SQLE_NOTFOUND;
-    FBufferRows = Inserted ? std::clamp<int32_t>(Sqlca()->sqlerrd[2], 0, FAllocatedRows) : 0;
-    if (FTrimFetched && Code >= 0) TrimFetchBuffer();
-    InternalDropBlobVariables(&BlobNames);
-    // The row as stored (defaults included) becomes current; a failed insert keeps the edited
-    // record, so that nothing the application entered is lost.
-    if (Inserted) {
-      FBufferRow = 0;
-      ConvertFetchedBuffers();
-    }
-    InternalAutoCommit();
-    // The inserted row comes back through the fetch buffer, where long values do not fit: the
-    // truncation warning that brings is the binding's own, not a failure of the insert.
-    const int32_t Pushed = GetSession()->GetPushedErrorCode();
-    const bool Clean = CheckPopError(GetWantExceptions()) || Pushed == SQLE_TRUNCATED;
-    return Clean && (CheckResult() || GetLastErrorCode() == SQLE_TRUNCATED);
+  bool Changed = false;
+  if (!FillValues(Values.Da, false, &BlobNames, Changed)) return false;
+  Pp(FProcs.dbpp_put_into, FCursorName, Values.Da, FOutputSQLDA);
+  CheckPushError();
+  // The insert's outcome, before anything else runs on the connection.
+  const an_sql_code Code = Sqlca()->sqlcode;
+  const bool Inserted = Code >= 0 && Code != SQLE_NOTFOUND;
+  FBufferRows = Inserted ? std::clamp<int32_t>(Sqlca()->sqlerrd[2], 0, FAllocatedRows) : 0;
+  if (FTrimFetched && Code >= 0) TrimFetchBuffer();
+  InternalDropBlobVariables(&BlobNames);
+  // The row as stored (defaults included) becomes current; a failed insert keeps the edited
+  // record, so that nothing the application entered is lost.
+  if (Inserted) {
+    FBufferRow = 0;
+    ConvertFetchedBuffers();
   }
+  InternalAutoCommit();
+  // The inserted row comes back through the fetch buffer, where long values do not fit: the
+  // truncation warning that brings is the binding's own, not a failure of the insert.
+  const int32_t Pushed = GetSession()->GetPushedErrorCode();
+  const bool Clean = CheckPopError(GetWantExceptions()) || Pushed == SQLE_TRUNCATED;
+  return Clean && (CheckResult() || GetLastErrorCode() == SQLE_TRUNCATED);
 }
 
 bool TAsaSQL::Delete() {

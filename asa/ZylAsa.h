@@ -522,6 +522,7 @@ class TAsaSQL : public TZyloSQL {
   // Prepares SQL under a number from the pool (0 asks the library for a new one) and marks the
   // number used; false when the server refused the text.
   bool PrepareStatement(int16_t& Statement, const AnsiString& SQL);
+  bool FillValues(SQLDA* Values, bool Update, TStrings* BlobNames, bool& Changed);
 
   bool DescribeColumns(bool OfCursor);  // the shared steps of both describes
   void ReadLongNames(bool OfCursor, int32_t N);
