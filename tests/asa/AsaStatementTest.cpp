@@ -76,19 +76,6 @@ TEST_F(AsaStatement, OutputDescriptorHoldsOneRowOfVariablesPerBufferedRow) {
     }
 }
 
-TEST_F(AsaStatement, DuplicateColumnNamesAreMadeUnique) {
-  Connect();
-  MakeNumbers(1);
-  TAsaSQL* Q = NewSQL();
-  ASSERT_TRUE(Q->OpenRead("select id, id, id from n", {ZylEmptyParam}));
-  EXPECT_EQ(Q->GetFieldName(0), "id");
-  EXPECT_EQ(Q->GetFieldName(1), "id_1");
-  EXPECT_EQ(Q->GetFieldName(2), "id_2");
-  EXPECT_EQ(Q->GetFieldType(5), ztUnknown);
-  Variant V;
-  EXPECT_THROW(Q->GetFieldValue(5, V), EZyloException);
-}
-
 void ExpectAliasName(AsaSQLTest& T, TAsaSQL* Q, size_t Expected) {
   const std::string Alias = "a_column_alias_of_forty_characters_xyzw";  // 39 + below
   const std::string Full = Alias + "q";
