@@ -23,50 +23,24 @@ AnsiString EngineNameOf(const AnsiString& ConnectString) {
 
 // ---- databases on a running server -------------------------------------------------------------
 
-bool TAsaSession::StartDatabase(const AnsiString& Params) {
-  if (GetConnected()) RaiseLastError<EAsaException>(ZylLoadStr(ZYL_ERR_SESS_CONNECTED), 0);
-  InternalNeedLibrary();
-  bool Raise = GetWantExceptions();
-  if (!Trim(Params).empty()) {
-    AnsiString Connect = Params;
-    db_string_connect(&FSQLCA, Connect.data());
-    if (FSQLCA.sqlcode < 0) return Check(nullptr, 0, 0, Raise);
-    bool Ok = false;
-    try {
-      AnsiString Start = RemoteStartString();
-      db_start_database(&FSQLCA, Start.data());
-      Ok = Check(nullptr, 0, 0, Raise);
-    } catch (...) {
-      db_string_disconnect(&FSQLCA, Connect.data());
-      throw;
-    }
-    db_string_disconnect(&FSQLCA, Connect.data());
-    return Ok;
-  }
-  AnsiString Start = RemoteStartString();
-  db_start_database(&FSQLCA, Start.data());
-  if (FSQLCA.sqlcode == SQLE_ENGINE_NOT_RUNNING) {
-    // No server to start it on: reach one through an engine connection (it stays open) and ask
-    // again.
-    AnsiString Engine = EngineConnectString();
-    db_string_connect(&FSQLCA, Engine.data());
-    db_start_database(&FSQLCA, Start.data());
-  }
-  return Check(nullptr, 0, 0, Raise);
-}
+bool TAsaSession::StartDatabase(const AnsiString& Params) { return StartOrStopDatabase(Params, true); }
 
-bool TAsaSession::StopDatabase(const AnsiString& Params) {
+bool TAsaSession::StopDatabase(const AnsiString& Params) { return StartOrStopDatabase(Params, false); }
+
+bool TAsaSession::StartOrStopDatabase(const AnsiString& Params, bool Start) {
   if (GetConnected()) RaiseLastError<EAsaException>(ZylLoadStr(ZYL_ERR_SESS_CONNECTED), 0);
   InternalNeedLibrary();
+  auto Call = Start ? db_start_database : db_stop_database;
+  AnsiString Text = Start ? RemoteStartString() : RemoteStopString();
   bool Raise = GetWantExceptions();
   if (!Trim(Params).empty()) {
+    // Through a connection of its own to the running server, ended on every path.
     AnsiString Connect = Params;
     db_string_connect(&FSQLCA, Connect.data());
     if (FSQLCA.sqlcode < 0) return Check(nullptr, 0, 0, Raise);
     bool Ok = false;
     try {
-      AnsiString StopText = RemoteStopString();
-      db_stop_database(&FSQLCA, StopText.data());
+      Call(&FSQLCA, Text.data());
       Ok = Check(nullptr, 0, 0, Raise);
     } catch (...) {
       db_string_disconnect(&FSQLCA, Connect.data());
@@ -75,12 +49,12 @@ bool TAsaSession::StopDatabase(const AnsiString& Params) {
     db_string_disconnect(&FSQLCA, Connect.data());
     return Ok;
   }
-  AnsiString StopText = RemoteStopString();
-  db_stop_database(&FSQLCA, StopText.data());
+  Call(&FSQLCA, Text.data());
   if (FSQLCA.sqlcode == SQLE_ENGINE_NOT_RUNNING) {
+    // No server found: reach one through an engine connection (it stays open) and ask again.
     AnsiString Engine = EngineConnectString();
     db_string_connect(&FSQLCA, Engine.data());
-    db_stop_database(&FSQLCA, StopText.data());
+    Call(&FSQLCA, Text.data());
   }
   return Check(nullptr, 0, 0, Raise);
 }

@@ -271,6 +271,7 @@ class TAsaSession : public TZyloSession {
   void RegisterCallback(a_db_callback_index Index, bool Register);
   void RegisterEventCallbacks();  // start, finish, wait, message, dropped: the assigned ones
   void UnregisterCallbacks();     // 9, 8, 7, 0, 2, 1
+  bool StartOrStopDatabase(const AnsiString& Params, bool Start);
   void ConnectByServerType();
   void ConnectAsServer();         // start a server (when needed), connect, stop it on failure
   void ConnectStringCheck();      // db_string_connect + the -103 rule + Check(raise)

@@ -132,7 +132,28 @@ TEST(NamedMutex, HolderGoesOnAfterTheTimeOut) {
   }).join();
 }
 
-class AsaWorkgroup : public AsaTest {};
+class AsaWorkgroup : public AsaTest {
+ protected:
+  // Forks a process that connects to File in workgroup mode, runs Sql when given, disconnects and
+  // stops Engine when given. Its exit status: 0 done, 4 the statement failed, 5 an exception.
+  pid_t ForkWorkgroupClient(const std::string& File, const std::string& Engine, const std::string& Sql = "") {
+    pid_t Child = ::fork();
+    if (Child != 0) return Child;
+    int Code = 0;
+    try {
+      auto S = NewSession("dblib10.dll", File);
+      S->SetServerType(stWorkgroup);
+      S->Open();
+      if (!Sql.empty() && ExecImm(*S, Sql) != 0) Code = 4;
+      S->Commit();
+      S->Close();
+      if (!Engine.empty()) StopEngine(*S, Engine);
+    } catch (...) {
+      Code = 5;
+    }
+    ::_exit(Code);
+  }
+};
 
 // The child connects in workgroup mode while the parent holds the timing mutex: its connect must
 // wait for the parent's release (well inside the ten seconds the session waits at most).
@@ -140,23 +161,8 @@ TEST_F(AsaWorkgroup, ConnectWaitsForTheTimingMutexOfAnotherProcess) {
   std::string File = CreateDb("shared");
   auto Holder = std::make_unique<TNamedMutexHolder>("ASA_CONNECTION_TIMING_MUTEX", 10000);
   ASSERT_TRUE(Holder->Acquired());
-  pid_t Child = ::fork();
+  pid_t Child = ForkWorkgroupClient(File, "shared", "CREATE TABLE child_was_here (n INTEGER)");
   ASSERT_GE(Child, 0);
-  if (Child == 0) {
-    int Code = 0;
-    try {
-      auto S = NewSession("dblib10.dll", File);
-      S->SetServerType(stWorkgroup);
-      S->Open();
-      Code = ExecImm(*S, "CREATE TABLE child_was_here (n INTEGER)") == 0 ? 0 : 4;
-      S->Commit();
-      S->Close();
-      StopEngine(*S, "shared");
-    } catch (...) {
-      Code = 5;
-    }
-    ::_exit(Code);
-  }
   EXPECT_EQ(WaitChild(Child, 700), -1) << "the child connected while the mutex was held";
   Holder.reset();
   EXPECT_EQ(WaitChild(Child, 8000), 0);
@@ -174,21 +180,8 @@ TEST_F(AsaWorkgroup, TwoProcessesConnectOneAfterTheOther) {
   std::string File = CreateDb("pair");
   pid_t Children[2];
   for (pid_t& Child : Children) {
-    Child = ::fork();
+    Child = ForkWorkgroupClient(File, "", "SELECT 1");
     ASSERT_GE(Child, 0);
-    if (Child == 0) {
-      int Code = 0;
-      try {
-        auto S = NewSession("dblib10.dll", File);
-        S->SetServerType(stWorkgroup);
-        S->Open();
-        Code = S->GetConnected() ? 0 : 6;
-        S->Close();
-      } catch (...) {
-        Code = 7;
-      }
-      ::_exit(Code);
-    }
   }
   for (pid_t Child : Children) EXPECT_EQ(WaitChild(Child, 20000), 0);
 }
@@ -197,21 +190,8 @@ TEST_F(AsaWorkgroup, ConnectGoesOnAfterTenSecondsWithoutTheMutex) {
   std::string File = CreateDb("late");
   TNamedMutexHolder Holder("ASA_CONNECTION_TIMING_MUTEX", 10000);
   ASSERT_TRUE(Holder.Acquired());
-  pid_t Child = ::fork();
+  pid_t Child = ForkWorkgroupClient(File, "late");
   ASSERT_GE(Child, 0);
-  if (Child == 0) {
-    int Code = 0;
-    try {
-      auto S = NewSession("dblib10.dll", File);
-      S->SetServerType(stWorkgroup);
-      S->Open();
-      S->Close();
-      StopEngine(*S, "late");
-    } catch (...) {
-      Code = 8;
-    }
-    ::_exit(Code);
-  }
   EXPECT_EQ(WaitChild(Child, 9000), -1) << "gave up waiting too early";
   EXPECT_EQ(WaitChild(Child, 8000), 0) << "the connect did not go on after the time-out";
 }
