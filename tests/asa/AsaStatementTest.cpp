@@ -138,10 +138,12 @@ TEST_F(AsaStatement, ExecuteWithParametersReusesTheBinding) {
                                   Variant::FromDateTime(When)}));
   EXPECT_EQ(Q->GetRowsProcessed(), 1);
   ASSERT_TRUE(Q->GetExecVariables()->Bound);
-  const void* Descriptor = Q->GetExecVariables()->Items(0);
+  const void* Definition = Q->GetExecVariables()->Items(0);
+  const SQLDA* Descriptor = Q->GetExecInputSQLDA();
   ASSERT_TRUE(Q->ExecutePrepared({2, "two", 2.5, Variant(static_cast<long long>(7)), false,
                                   Variant::FromDateTime(When + 1)}));
-  EXPECT_EQ(Q->GetExecVariables()->Items(0), Descriptor) << "same types and lengths keep the definitions";
+  EXPECT_EQ(Q->GetExecVariables()->Items(0), Definition) << "same types and lengths keep the definitions";
+  EXPECT_EQ(Q->GetExecInputSQLDA(), Descriptor) << "and the bound descriptor";
   ASSERT_TRUE(Q->ExecutePrepared({3, Null(), Null(), Null(), Null(), Null()}));
   EXPECT_EQ(QueryText(*Session, "select name || amount || big || flag from p where id = 1"), "one1.510995116277761");
   EXPECT_EQ(QueryText(*Session, "select at from p where id = 2"), "2001-07-05 12:30:15.250");
