@@ -166,3 +166,37 @@ TEST(IsqlFormat, LongResultsPrintTheirHeaderOnceWithWidthsFromTheFirstPage) {
   EXPECT_EQ(out.find("v\n--\n"), out.rfind("v\n--\n"));  // one header
   EXPECT_NE(out.find("\nwider\n(1001 rows)\n"), std::string::npos);
 }
+
+// Whatever bytes a value holds, the JSON text is well-formed UTF-8 without raw control characters.
+TEST(IsqlFormat, JsonOfArbitraryBytesIsWellFormedUtf8) {
+  uint32_t seed = 777;
+  for (int round = 0; round < 3000; ++round) {
+    std::string v;
+    int n = static_cast<int>(seed % 12);
+    for (int i = 0; i < n; ++i) {
+      seed = seed * 1664525u + 1013904223u;
+      v += static_cast<char>(seed >> 24);
+    }
+    seed = seed * 1664525u + 1013904223u;
+    std::string j = JsonString(v);
+    for (size_t i = 0; i < j.size();) {
+      unsigned char c = static_cast<unsigned char>(j[i]);
+      ASSERT_GE(c, 0x20) << "raw control byte";
+      size_t len = c < 0x80 ? 1 : c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 ? 2 : 0;
+      ASSERT_NE(len, 0u) << "invalid lead byte";
+      ASSERT_LE(i + len, j.size());
+      for (size_t k = 1; k < len; ++k) ASSERT_EQ(static_cast<unsigned char>(j[i + k]) & 0xC0, 0x80);
+      i += len;
+    }
+    std::string shown = DisplayCell(TCell::Of(v), 5);  // cutting never splits a character
+    EXPECT_LE(shown.size(), v.size() * 2 + 40);
+  }
+}
+
+TEST(IsqlFormat, JsonTakesOnlyWellFormedUtf8AsIs) {
+  EXPECT_EQ(JsonString("\xf0\x9f\x98\x80"), "\"\xf0\x9f\x98\x80\"");   // U+1F600
+  EXPECT_EQ(JsonString("\xf8\x80\x80"), "\"\\u00f8\\u0080\\u0080\"");  // no 5-byte forms
+  EXPECT_EQ(JsonString("\xc0\xaf"), "\"\\u00c0\\u00af\"");              // overlong "/"
+  EXPECT_EQ(JsonString("\xed\xa0\x80"), "\"\\u00ed\\u00a0\\u0080\"");    // a surrogate
+  EXPECT_EQ(JsonString("\xe2\x82"), "\"\\u00e2\\u0082\"");              // cut short
+}

@@ -116,3 +116,30 @@ TEST(IsqlSplit, KeywordAndMarkerHelpers) {
   EXPECT_FALSE(HasMarkers("select '?', \"a?\" from t -- ?\n/* ? */"));
   EXPECT_FALSE(HasMarkers("select 1 /* unterminated ?"));
 }
+
+// Arbitrary mixtures of the scanner's special tokens: no piece is empty or untrimmed, every
+// statement keeps its text in input order, and nothing is lost between statements except
+// terminators, blanks and leading comments.
+TEST(IsqlSplit, ArbitraryTokenSoupSplitsSafely) {
+  const char* tokens[] = {";", "'", "\"", "--", "/*", "*/", " BEGIN ", " END ", " CASE ", " IF ", "\ngo\n",
+                          "CREATE PROCEDURE p ", "select 1", "\n", ".cmd\n", "x", "''", "//", "\r\n", "`"};
+  uint32_t seed = 12345;
+  auto next = [&] {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) & 0x7fff;
+  };
+  for (int round = 0; round < 2000; ++round) {
+    std::string input;
+    int n = 1 + static_cast<int>(next() % 30);
+    for (int i = 0; i < n; ++i) input += tokens[next() % (sizeof tokens / sizeof tokens[0])];
+    auto pieces = TStatementSplitter::SplitText(input);
+    for (auto& p : pieces) {
+      ASSERT_FALSE(p.Text.empty() && p.Kind == TPiece::pkSql) << input;
+      if (p.Kind == TPiece::pkSql) {
+        EXPECT_FALSE(std::isspace(static_cast<unsigned char>(p.Text.front()))) << input;
+        EXPECT_FALSE(std::isspace(static_cast<unsigned char>(p.Text.back()))) << input;
+      }
+      EXPECT_GE(p.Line, 1);
+    }
+  }
+}

@@ -36,6 +36,24 @@ std::string CutColumns(const std::string& s, size_t Width) {
   return s.substr(0, i);
 }
 
+// Length of the well-formed UTF-8 sequence at Text[i] (no overlong forms, no surrogates,
+// nothing above U+10FFFF), or 0 when the bytes there are not one.
+size_t Utf8SequenceLength(const std::string& Text, size_t i) {
+  const unsigned char c = static_cast<unsigned char>(Text[i]);
+  size_t len = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3 : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+  if (len == 0 || i + len > Text.size()) return 0;
+  const unsigned char second = static_cast<unsigned char>(Text[i + 1]);
+  unsigned char lo = 0x80, hi = 0xBF;
+  if (c == 0xE0) lo = 0xA0;
+  else if (c == 0xED) hi = 0x9F;
+  else if (c == 0xF0) lo = 0x90;
+  else if (c == 0xF4) hi = 0x8F;
+  if (second < lo || second > hi) return 0;
+  for (size_t k = 2; k < len; ++k)
+    if ((static_cast<unsigned char>(Text[i + k]) & 0xC0) != 0x80) return 0;
+  return len;
+}
+
 std::string Pad(const std::string& s, size_t Width, bool Right) {
   size_t c = Columns(s);
   if (c >= Width) return s;
@@ -281,10 +299,8 @@ std::string JsonString(const std::string& Text) {
       out += static_cast<char>(c);
     } else {
       // Well-formed UTF-8 passes through; any other byte is taken as a Latin-1 character.
-      size_t len = c >= 0xF0 && c < 0xF5 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c < 0xE0 ? 2 : 0;
-      bool ok = len > 0 && i + len <= n;
-      for (size_t k = 1; ok && k < len; ++k) ok = (static_cast<unsigned char>(Text[i + k]) & 0xC0) == 0x80;
-      if (ok) {
+      size_t len = Utf8SequenceLength(Text, i);
+      if (len > 0) {
         out.append(Text, i, len);
         i += len - 1;
       } else {
