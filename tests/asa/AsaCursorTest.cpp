@@ -8,6 +8,7 @@
 namespace {
 
 using zylasa::AsaSQLTest;
+using zylasa::ExecImm;
 using zylasa::QueryText;
 
 class AsaCursor : public AsaSQLTest {};
@@ -329,6 +330,24 @@ TEST_F(AsaCursor, CursorOptionsAndIsolationOpenEveryKind) {
     EXPECT_EQ(IntValue(Q, 0), 2) << Kind;
     Q->Close();
   }
+}
+
+TEST_F(AsaCursor, CurrRereadsTheCurrentRowFromTheServer) {
+  Connect();
+  MakeNumbers(12);
+  TAsaSQL* Q = NewSQL();
+  Q->SetMaxFetchCount(5);
+  ASSERT_TRUE(Q->OpenRead("select id, v from n order by id", {ZylEmptyParam}));
+  for (int I = 0; I < 6; ++I) ASSERT_TRUE(Q->Next());
+  ASSERT_EQ(IntValue(Q, "id"), 7);
+  ASSERT_EQ(ExecImm(*Session, "update n set v = 'fresh' where id = 7"), 0);
+  EXPECT_EQ(Value(Q, "v").AsString(), "r7") << "the buffered row is as fetched";
+  ASSERT_TRUE(Q->Curr());
+  EXPECT_EQ(IntValue(Q, "id"), 7);
+  EXPECT_EQ(Value(Q, "v").AsString(), "fresh");
+  EXPECT_EQ(Q->GetCurrentRow(), 6);
+  ASSERT_TRUE(Q->Next());
+  EXPECT_EQ(IntValue(Q, "id"), 8);
 }
 
 }  // namespace

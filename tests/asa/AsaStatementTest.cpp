@@ -229,6 +229,7 @@ TEST_F(AsaStatement, StatementsWorkWithEveryLibraryVersion) {
     int Seen = 1;
     while (Q->Next()) ++Seen;
     EXPECT_EQ(Seen, 20);
+    EXPECT_EQ(Q->GetTableName(), "n") << "from the library, or from the text below version 5";
     ASSERT_TRUE(Q->Execute("update n set v = ? where id = ?", {"w", 3}));
     EXPECT_EQ(Q->GetRowsProcessed(), 1);
     EXPECT_EQ(QueryText(*Session, "select v from n where id = 3"), "w");
