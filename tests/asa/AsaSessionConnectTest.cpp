@@ -474,18 +474,4 @@ TEST(AsaSessionStreaming, PropertiesRoundTripAndDefaultsAreNotWritten) {
   EXPECT_FALSE(C->GetConnected());
 }
 
-TEST(AsaSessionStreaming, DefaultsOfANewSession) {
-  TAsaSession S;
-  EXPECT_EQ(S.GetLibraryFile(), "dblib7.dll");
-  EXPECT_EQ(S.GetServerType(), stClient);
-  EXPECT_EQ(S.GetTransIsolation(), atUnchanged);
-  EXPECT_TRUE(S.GetWantRowCounts());
-  EXPECT_FALSE(S.GetTrimBlanks());
-  EXPECT_EQ(S.GetClientParams(), "");
-  EXPECT_EQ(S.GetServerParams(), "");
-  EXPECT_EQ(S.GetSQLCA(), S.GetOwnSQLCA());
-  EXPECT_EQ(S.Version(), 0) << "nothing loaded yet";
-  EXPECT_EQ(S.GetLibraryHandle(), nullptr);
-}
-
 }  // namespace
