@@ -302,6 +302,20 @@ TEST_F(AsaEvents, WarningsNeverRaiseErrorsRaiseWhenAsked) {
   S->Close();
 }
 
+TEST_F(AsaEvents, ServerTextIsTranslatedFromOemWhenAsked) {
+  auto S = ServedSession("oem");
+  S->Open();
+  // The missing table's name comes back inside the message: 0xE9 is 'Ú' in the OEM code page,
+  // 0xDA in the ANSI one.
+  ASSERT_LT(ExecImm(*S, "SELECT * FROM t\xE9x"), 0);
+  S->Check(nullptr, 0, 0, false);
+  EXPECT_NE(S->GetLastError().find("t\xE9x"), AnsiString::npos) << S->GetLastError();
+  S->SetOEMConvert(true);
+  S->Check(nullptr, 0, 0, false);
+  EXPECT_NE(S->GetLastError().find("t\xDAx"), AnsiString::npos) << S->GetLastError();
+  S->Close();
+}
+
 TEST_F(AsaEvents, WaitHandlerCanCancelALongRequest) {
   auto S = ServedSession("wait");
   int Waits = 0;
