@@ -92,9 +92,19 @@ class AsaBackup : public AsaTest {
 };
 
 TEST_F(AsaBackup, FullBackupCopiesDatabaseAndLogAndRestores) {
+  int Requests = 0;
+  S->OnServerStart = [&](TObject*) { ++Requests; };
+  S->Close();
+  S->Open();  // registers the start callback
+  Requests = 0;
   ASSERT_TRUE(S->Backup(Target, btFull)) << S->GetLastError();
   std::vector<std::string> Files = ReportedFiles();
   ASSERT_EQ(Files.size(), 2u);
+  // start; file 0 (open, pages, close); file 1 tried and the loop stops; file -1 tried;
+  // file -2 (open, pages, close); end.
+  int DbPages = Progress.front().Pages, LogPages = Progress.back().Pages;
+  EXPECT_EQ(Requests, 1 + (DbPages + 2) + 1 + 1 + (LogPages + 2) + 1);
+  S->OnServerStart = nullptr;  // Requests goes out of scope before TearDown disconnects
   EXPECT_EQ(Files[0], Target + "/stock.db");
   EXPECT_EQ(Files[1], Target + "/stock.db-wal");
   // Progress counts pages from 1 to the file's page count.
