@@ -579,6 +579,9 @@ bool TAsaSQL::InternalBindOutVariables(void* Statement, TZyloVariableDefs* Varia
   Variables->Clear();
   for (int32_t I = 0; I < N && I < Da->sqln; ++I) InternalInitFieldDef(Variables, I, &Da, 32767);
   Variables->SetBufSize(Variables->Size());
+  // Nothing delivered yet: every output reads as NULL until an execute fills it.
+  Variables->Indicators.Allocate(static_cast<int64_t>(N) * 2);
+  Variables->Indicators.Fill(0xFF, Variables->Indicators.Size());
   uint8_t* Data = Variables->Buffer.Data();
   for (int32_t I = 0; I < N && I < Da->sqln; ++I) {
     TZyloFieldDef* Def = Variables->Items(I);

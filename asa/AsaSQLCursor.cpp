@@ -378,9 +378,21 @@ bool TAsaSQL::Resume() {
 
 // ---- execution -----------------------------------------------------------------------------------
 
+// The output descriptor's indicators live in the library's descriptor; the values' owner keeps a
+// copy so that a NULL output reads back as Null. A failed execute delivered nothing.
+static void KeepOutputIndicators(const SQLDA* Da, bool Delivered, TZyloVariableDefs& Variables) {
+  const int64_t Count = Variables.Indicators.Size() / 2;
+  for (int64_t I = 0; I < Count; ++I) {
+    int16_t V = -1;
+    if (Delivered && Da && I < Da->sqld && Da->sqlvar[I].sqlind) V = static_cast<int16_t>(*Da->sqlvar[I].sqlind);
+    std::memcpy(Variables.Indicators.Data() + I * 2, &V, sizeof V);
+  }
+}
+
 bool TAsaSQL::InternalExecute(TStrings* BlobNames) {
   Pp(FProcs.dbpp_execute_into, static_cast<char*>(nullptr), ModuleName(), &FExecStatement, FExecInputSQLDA,
      FExecOutputSQLDA);
+  KeepOutputIndicators(FExecOutputSQLDA, Sqlca()->sqlcode >= 0, *GetOutVariables());
   CheckPushError();
   SetRowsProcessed(Sqlca()->sqlerrd[2]);
   // The statement's own error is kept across the drops and the commit.

@@ -125,6 +125,9 @@ class TZyloVariableDefs : public TZyloFieldDefs {
 
   TZyloBuffer Buffer;   // zero-filled, BufSize bytes
   int32_t BufSize = 0;  // bytes allocated for Buffer
+  // The binding's indicators of the values it delivered into Buffer (output variables), in the
+  // layout its GetNullIndicator reads; empty when it keeps none, and then no value reads as NULL.
+  TZyloBuffer Indicators;
   bool Bound = false;   // the binding built its server descriptor for these variables
 };
 

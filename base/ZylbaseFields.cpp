@@ -173,6 +173,10 @@ void TZyloSQL::GetOutVar(const Variant& NameOrIndex, Variant& Value) {
   }
   if (!Def) RaiseLastError(Format(ZylLoadStr(ZYL_ERR_PARAM_NOT_FOUND), AsText(NameOrIndex)), 0);
   if (!Inside(Defs->Buffer, Def)) return;
+  // A NULL the server delivered stays Null instead of reading the zeroed buffer as 0 or ''.
+  if (Def->FieldNo >= 0 && (Def->FieldNo + 1) * 2 <= Defs->Indicators.Size() &&
+      GetNullIndicator(Defs->Indicators.Data(), Def->FieldNo))
+    return;
   Value = GetFieldData(Defs->Buffer.Data(), Def->Offset, Def->Size, Def->FieldType, nullptr);
 }
 

@@ -133,6 +133,7 @@ TZyloVariableDefs::~TZyloVariableDefs() { TZyloVariableDefs::Clear(); }
 void TZyloVariableDefs::Clear() {
   TZyloFieldDefs::Clear();
   Buffer.Free();
+  Indicators.Free();
   BufSize = 0;
   Bound = false;
 }

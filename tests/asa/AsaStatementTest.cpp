@@ -164,6 +164,27 @@ TEST_F(AsaStatement, OutputOnlyParameterConsumesNoValue) {
   EXPECT_THROW(Q->GetOutVar("nope", Out), EZyloException);
 }
 
+TEST_F(AsaStatement, NullOutputsReadBackAsNull) {
+  Connect();
+  Exec("create procedure pn(in a integer, out n integer, out s varchar(10)) begin "
+       "if a > 0 then set n = a; set s = 'x'; end if; end");
+  TAsaSQL* Q = NewSQL();
+  Variant Out;
+  ASSERT_TRUE(Q->Execute("call pn(?, ?, ?)", {0}));
+  Q->GetOutVar("n", Out);
+  EXPECT_TRUE(Out.IsNull()) << "an output the procedure left NULL is not read as 0";
+  Q->GetOutVar("s", Out);
+  EXPECT_TRUE(Out.IsNull());
+  ASSERT_TRUE(Q->ExecutePrepared({4}));
+  Q->GetOutVar("n", Out);
+  EXPECT_EQ(Out.AsInteger(), 4);
+  Q->GetOutVar("s", Out);
+  EXPECT_EQ(Out.AsString(), "x");
+  ASSERT_TRUE(Q->ExecutePrepared({0}));
+  Q->GetOutVar("n", Out);
+  EXPECT_TRUE(Out.IsNull()) << "a later NULL replaces the earlier value";
+}
+
 TEST_F(AsaStatement, ExecuteImmediateCountsRowsAndCommits) {
   Connect();
   MakeNumbers(10);
