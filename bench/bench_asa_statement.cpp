@@ -24,54 +24,25 @@
 #include <string>
 
 #include "asa/ZylAsa.h"
+#include "bench/BenchTable.h"
 #include "dblib/esql.h"
 
 namespace {
 
-constexpr int kRows = 1000000;
+using namespace zylbench;
+
 constexpr int kInserts = 100000;
-const char* kSelect = "SELECT i, d, s, dt, l FROM b";
-const char* kTable = "(i INTEGER, d DOUBLE, s VARCHAR(30), dt DATE, l VARCHAR(200))";
-
-double Seconds(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b) {
-  return std::chrono::duration<double>(b - a).count();
-}
-
-void Exec(SQLCA& c, const std::string& sql) {
-  std::string s = sql;
-  dbpp_execute_imm(&c, s.data(), 2);
-  if (c.sqlcode < 0) throw std::runtime_error("exec failed: " + sql);
-}
-
-// The text of row r, shared by the loader and the insert loops.
-struct RowText {
-  char s[40];
-  char dt[16];
-  std::string l = std::string(200, 'x');
-  int sn = 0, ln = 0;
-  void Make(int r) {
-    sn = std::snprintf(s, sizeof s, "name number %d of the set", r);
-    if (sn > 30) sn = 30;
-    s[sn] = 0;
-    std::snprintf(dt, sizeof dt, "%04d-%02d-%02d", 1990 + r % 30, 1 + r % 12, 1 + r % 28);
-    for (int k = 0; k < 8; ++k) l[static_cast<size_t>(k)] = static_cast<char>('a' + (r >> k) % 26);
-    ln = 120 + r % 81;
-  }
-};
 
 struct Fixture {
   std::string dir, file, plain;
   TAsaSession session{nullptr};
 
   Fixture() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "zyl-bench-asa-XXXXXX").string();
-    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp");
-    dir = tmpl;
+    dir = MakeRunDir("zyl-bench-asa");
     file = dir + "/asa.db";
     plain = dir + "/plain.db";
-    setenv("ZYL_ENGINE_DIR", (dir + "/engines").c_str(), 1);
-    Create();
-    Fill();
+    CreateDatabase(file, "benchasa", {"b", "ins"});
+    FillRows(file);
     session.SetLibraryPath(ZYL_BENCH_LIB_DIR);
     session.SetLibraryFile("dblib10.dll");
     session.SetLoginEngineName("benchasa");
@@ -94,50 +65,6 @@ struct Fixture {
     }
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);
-  }
-
-  // The database file and its tables through the client library, so its catalog knows the types.
-  void Create() {
-    SQLCA u;
-    db_init(&u);
-    std::string cs = "ENG=benchasamaker;DBN=utility_db;UID=DBA;PWD=x";
-    if (db_string_connect(&u, cs.data()) != 1) throw std::runtime_error("utility connect");
-    Exec(u, "CREATE DATABASE '" + file + "'");
-    db_string_disconnect(&u, nullptr);
-    std::string stop = "ENG=benchasamaker;UNC=YES";
-    db_stop_engine(&u, stop.data());
-    std::string cs2 = "ENG=benchasamaker2;DBF=" + file + ";UID=dba;PWD=sql";
-    if (db_string_connect(&u, cs2.data()) != 1) throw std::runtime_error("connect");
-    Exec(u, "CREATE TABLE b" + std::string(kTable));
-    Exec(u, "CREATE TABLE ins" + std::string(kTable));
-    Exec(u, "COMMIT");
-    db_string_disconnect(&u, nullptr);
-    std::string stop2 = "ENG=benchasamaker2;UNC=YES";
-    db_stop_engine(&u, stop2.data());
-    db_fini(&u);
-  }
-
-  // The rows to read go in through SQLite directly: loading is not what is measured.
-  void Fill() {
-    sqlite3* db = nullptr;
-    sqlite3_open(file.c_str(), &db);
-    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-    sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(db, "INSERT INTO b VALUES (?, ?, ?, ?, ?)", -1, &st, nullptr);
-    RowText t;
-    for (int r = 0; r < kRows; ++r) {
-      t.Make(r);
-      sqlite3_bind_int(st, 1, r);
-      sqlite3_bind_double(st, 2, r * 0.25);
-      sqlite3_bind_text(st, 3, t.s, t.sn, SQLITE_TRANSIENT);
-      sqlite3_bind_text(st, 4, t.dt, 10, SQLITE_TRANSIENT);
-      sqlite3_bind_text(st, 5, t.l.data(), t.ln, SQLITE_TRANSIENT);
-      sqlite3_step(st);
-      sqlite3_reset(st);
-    }
-    sqlite3_finalize(st);
-    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-    sqlite3_close(db);
   }
 };
 
@@ -178,28 +105,6 @@ long FetchThroughStatement(Fixture& f, double& sum) {
   return rows;
 }
 
-long FetchThroughSqlite(Fixture& f, double& sum) {
-  sqlite3* db = nullptr;
-  sqlite3_open_v2(f.file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-  sqlite3_stmt* st = nullptr;
-  sqlite3_prepare_v2(db, kSelect, -1, &st, nullptr);
-  long total = 0;
-  while (sqlite3_step(st) == SQLITE_ROW) {
-    int i = sqlite3_column_int(st, 0);
-    double d = sqlite3_column_double(st, 1);
-    const unsigned char* s = sqlite3_column_text(st, 2);
-    int sn = sqlite3_column_bytes(st, 2);
-    const unsigned char* dt = sqlite3_column_text(st, 3);
-    const unsigned char* l = sqlite3_column_text(st, 4);
-    int ln = sqlite3_column_bytes(st, 4);
-    sum += i + d + (sn ? s[0] : 0) + dt[9] + (ln ? l[0] : 0);
-    ++total;
-  }
-  sqlite3_finalize(st);
-  sqlite3_close(db);
-  return total;
-}
-
 void BM_AsaFetchRatio(benchmark::State& state) {
   Fixture& f = Shared();
   double ours = 0, theirs = 0;
@@ -207,7 +112,7 @@ void BM_AsaFetchRatio(benchmark::State& state) {
   for (auto _ : state) {
     double sum = 0;
     auto t0 = std::chrono::steady_clock::now();
-    long a = FetchThroughSqlite(f, sum);
+    long a = ReadThroughSqlite(f.file, sum);
     auto t1 = std::chrono::steady_clock::now();
     long b = FetchThroughStatement(f, sum);
     auto t2 = std::chrono::steady_clock::now();

@@ -18,11 +18,13 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchTable.h"
 #include "dblib/esql.h"
 
 namespace {
 
-constexpr int kRows = 1000000;
+using namespace zylbench;
+
 constexpr int kBlock = 25;
 constexpr int kCols = 5;
 char kProg[] = "BENCH";
@@ -33,14 +35,11 @@ struct Fixture {
   SQLCA ca{};
 
   Fixture() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "zyl-bench-XXXXXX").string();
-    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp");
-    dir = tmpl;
+    dir = MakeRunDir("zyl-bench");
     file = dir + "/fetch.db";
-    setenv("ZYL_ENGINE_DIR", (dir + "/engines").c_str(), 1);
     db_init(&ca);
-    Create();
-    Fill();
+    CreateDatabase(file, "bench", {"b"});
+    FillRows(file);
     std::string cs = "ENG=benchfetch;DBF=" + file + ";UID=dba;PWD=sql";
     if (db_string_connect(&ca, cs.data()) != 1) throw std::runtime_error("connect");
   }
@@ -52,66 +51,12 @@ struct Fixture {
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);
   }
-
-  void Exec(SQLCA& c, const std::string& sql) {
-    std::string s = sql;
-    dbpp_execute_imm(&c, s.data(), 2);
-    if (c.sqlcode < 0) throw std::runtime_error("exec failed: " + sql);
-  }
-
-  // The database file and its table through the library, so its catalog knows the types.
-  void Create() {
-    SQLCA u;
-    db_init(&u);
-    std::string cs = "ENG=benchmaker;DBN=utility_db;UID=DBA;PWD=x";
-    if (db_string_connect(&u, cs.data()) != 1) throw std::runtime_error("utility connect");
-    Exec(u, "CREATE DATABASE '" + file + "'");
-    db_string_disconnect(&u, nullptr);
-    std::string stop = "ENG=benchmaker;UNC=YES";
-    db_stop_engine(&u, stop.data());
-    std::string cs2 = "ENG=benchmaker2;DBF=" + file + ";UID=dba;PWD=sql";
-    if (db_string_connect(&u, cs2.data()) != 1) throw std::runtime_error("connect");
-    Exec(u, "CREATE TABLE b(i INTEGER, d DOUBLE, s VARCHAR(30), dt DATE, l VARCHAR(200))");
-    Exec(u, "COMMIT");
-    db_string_disconnect(&u, nullptr);
-    std::string stop2 = "ENG=benchmaker2;UNC=YES";
-    db_stop_engine(&u, stop2.data());
-    db_fini(&u);
-  }
-
-  // The rows go in through SQLite directly: loading is not what is measured.
-  void Fill() {
-    sqlite3* db = nullptr;
-    sqlite3_open(file.c_str(), &db);
-    sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
-    sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(db, "INSERT INTO b VALUES (?, ?, ?, ?, ?)", -1, &st, nullptr);
-    std::string longText(200, 'x');
-    char s[40], dt[16];
-    for (int r = 0; r < kRows; ++r) {
-      int n = std::snprintf(s, sizeof s, "name number %d of the set", r);
-      std::snprintf(dt, sizeof dt, "%04d-%02d-%02d", 1990 + r % 30, 1 + r % 12, 1 + r % 28);
-      for (int k = 0; k < 8; ++k) longText[static_cast<size_t>(k)] = static_cast<char>('a' + (r >> k) % 26);
-      sqlite3_bind_int(st, 1, r);
-      sqlite3_bind_double(st, 2, r * 0.25);
-      sqlite3_bind_text(st, 3, s, n > 30 ? 30 : n, SQLITE_TRANSIENT);
-      sqlite3_bind_text(st, 4, dt, 10, SQLITE_TRANSIENT);
-      sqlite3_bind_text(st, 5, longText.data(), 120 + r % 81, SQLITE_TRANSIENT);
-      sqlite3_step(st);
-      sqlite3_reset(st);
-    }
-    sqlite3_finalize(st);
-    sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-    sqlite3_close(db);
-  }
 };
 
 Fixture& Shared() {
   static Fixture f;
   return f;
 }
-
-const char* kSelect = "SELECT i, d, s, dt, l FROM b";
 
 // Our library: returns rows read; sum folds the values in so nothing is optimised away.
 long ReadThroughLibrary(Fixture& f, double& sum) {
@@ -163,33 +108,6 @@ long ReadThroughLibrary(Fixture& f, double& sum) {
   return total;
 }
 
-// SQLite's own loop on the same file.
-long ReadThroughSqlite(Fixture& f, double& sum) {
-  sqlite3* db = nullptr;
-  sqlite3_open_v2(f.file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-  sqlite3_stmt* st = nullptr;
-  sqlite3_prepare_v2(db, kSelect, -1, &st, nullptr);
-  long total = 0;
-  while (sqlite3_step(st) == SQLITE_ROW) {
-    int i = sqlite3_column_int(st, 0);
-    double d = sqlite3_column_double(st, 1);
-    const unsigned char* s = sqlite3_column_text(st, 2);
-    int sn = sqlite3_column_bytes(st, 2);
-    const unsigned char* dt = sqlite3_column_text(st, 3);
-    const unsigned char* l = sqlite3_column_text(st, 4);
-    int ln = sqlite3_column_bytes(st, 4);
-    sum += i + d + (sn ? s[0] : 0) + dt[9] + (ln ? l[0] : 0);
-    ++total;
-  }
-  sqlite3_finalize(st);
-  sqlite3_close(db);
-  return total;
-}
-
-double Seconds(std::chrono::steady_clock::time_point a, std::chrono::steady_clock::time_point b) {
-  return std::chrono::duration<double>(b - a).count();
-}
-
 void BM_FetchRatio(benchmark::State& state) {
   Fixture& f = Shared();
   double ours = 0, theirs = 0;
@@ -197,7 +115,7 @@ void BM_FetchRatio(benchmark::State& state) {
   for (auto _ : state) {
     double sum = 0;
     auto t0 = std::chrono::steady_clock::now();
-    long a = ReadThroughSqlite(f, sum);
+    long a = ReadThroughSqlite(f.file, sum);
     auto t1 = std::chrono::steady_clock::now();
     long b = ReadThroughLibrary(f, sum);
     auto t2 = std::chrono::steady_clock::now();
@@ -230,7 +148,7 @@ void BM_SqliteStep(benchmark::State& state) {
   long rows = 0;
   for (auto _ : state) {
     double sum = 0;
-    rows += ReadThroughSqlite(f, sum);
+    rows += ReadThroughSqlite(f.file, sum);
     benchmark::DoNotOptimize(sum);
   }
   state.counters["rows_per_s"] = benchmark::Counter(static_cast<double>(rows), benchmark::Counter::kIsRate);
