@@ -347,6 +347,57 @@ std::string AutoincrementPass(std::string_view sql) {
   return Apply(sql, std::move(edits));
 }
 
+// ---- pass 4: binary types keep their bytes ----
+// SQLite gives a declared type without one of its affinity words NUMERIC affinity, which turns a
+// binary value that looks like a number ('000000') into an integer, and CAST(x AS VARBINARY(n))
+// into a number too. So a binary column type is declared behind a leading BLOB word (the type
+// mapping drops it again: the catalog and DESCRIBE still see the type as written), and a cast to a
+// binary type becomes a cast to BLOB.
+
+// Length of the binary type starting at t[i] in tokens (0 when it is none): BINARY, VARBINARY,
+// LONG BINARY, LONG VARBINARY, IMAGE, BINARY VARYING, each with an optional (n).
+size_t BinaryTypeLength(const std::vector<Token>& t, size_t i) {
+  size_t e = i;
+  if (t[i].Is("long") && i + 1 < t.size() && (t[i + 1].Is("binary") || t[i + 1].Is("varbinary"))) e = i + 2;
+  else if (t[i].Is("binary") || t[i].Is("varbinary") || t[i].Is("image")) e = i + 1;
+  else return 0;
+  if (e < t.size() && t[e].Is("varying")) ++e;
+  if (e < t.size() && t[e].kind == Token::Open) {
+    size_t c = MatchClose(t, e);
+    if (c >= t.size()) return 0;
+    e = c + 1;
+  }
+  return e - i;
+}
+
+std::string BinaryAffinityPass(std::string_view sql) {
+  StatementKind kind = Classify(sql);
+  const bool defines = kind == StatementKind::CreateTable || kind == StatementKind::AlterTable;
+  std::vector<Token> t = Tokenize(sql);
+  std::vector<Edit> edits;
+  for (size_t i = 1; i < t.size(); ++i) {
+    size_t n = BinaryTypeLength(t, i);
+    if (!n) continue;
+    const size_t after = i + n;
+    if (t[i - 1].Is("as") && after < t.size() && t[after].kind == Token::Close) {
+      // CAST(expr AS type): the group closed right after the type must be a CAST's
+      size_t open = after;
+      for (int depth = 0; open-- > 0;) {
+        if (t[open].kind == Token::Close) ++depth;
+        else if (t[open].kind == Token::Open && depth-- == 0) break;
+      }
+      if (open < t.size() && open > 0 && t[open - 1].Is("cast"))
+        edits.push_back({t[i].pos, t[after].pos - t[i].pos, "BLOB"});
+    } else if (defines && i >= 2 && t[i - 1].IsIdent() && !IsKeyword(t[i - 1]) &&
+               (t[i - 2].kind == Token::Open || t[i - 2].kind == Token::Comma || t[i - 2].Is("add") ||
+                t[i - 2].Is("column"))) {
+      edits.push_back({t[i].pos, 0, "BLOB "});  // a column definition: ( or , then name, then type
+    }
+    i = after - 1;
+  }
+  return Apply(sql, std::move(edits));
+}
+
 }  // namespace
 
 bool SameIdent(std::string_view a, std::string_view b) {
@@ -525,6 +576,7 @@ std::string TranslateSql(std::string_view sql, const DialectContext& ctx) {
   std::string s = TokenPass(sql, ctx);
   s = ConcatPass(s, ctx);
   s = TopPass(s);
+  s = BinaryAffinityPass(s);
   return AutoincrementPass(s);
 }
 

@@ -406,6 +406,8 @@ TypeInfo MapDeclaredType(std::string_view declIn) {
                              [](const std::string& w) { return w == "signed" || w == "national" || w == "precision"; }),
               words.end());
   if (words.empty()) return {};
+  // the affinity word the dialect puts before a binary column type
+  if (words.size() > 1 && words[0] == "blob") words.erase(words.begin());
   bool unsignedType = words[0] == "unsigned";
   if (unsignedType) words.erase(words.begin());
   std::string w0 = words.empty() ? "int" : words[0];

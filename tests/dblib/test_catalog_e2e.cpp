@@ -277,3 +277,27 @@ TEST_F(CatalogE2E, ProceduresMadeThroughTheLibraryAreInTheCatalog) {
 }
 
 }  // namespace
+
+TEST_F(CatalogE2E, BinaryColumnsAndCastsKeepTheirBytes) {
+  MustExec("create table bin (id int, lb long binary, vb varbinary(10), b binary(4), img image)");
+  MustExec("alter table bin add column extra binary varying(8)");
+  // texts that look like numbers stay bytes; a cast to a binary type is a cast to bytes
+  MustExec("insert into bin values (1, '000000', cast('xyz' as varbinary(10)), '0012', '1e5', '007')");
+  EXPECT_EQ(Query("select hex(lb), typeof(vb), hex(vb), hex(b), hex(img), hex(extra) from bin"),
+            (Rows{{"303030303030", "blob", "78797A", "30303132", "316535", "303037"}}));
+  EXPECT_EQ(Query("select hex(cast('42' as long binary)), cast(cast('12' as binary(4)) as varchar(10))"),
+            (Rows{{"3432", "12"}}));
+  // the catalog still sees the types as written
+  Rows cols = Query(Format(kColumns, "bin"));
+  ASSERT_EQ(cols.size(), 6u);
+  EXPECT_EQ(cols[1][8], "long binary");
+  EXPECT_EQ(cols[2][8], "varbinary");
+  EXPECT_EQ(cols[2][10], "10");
+  EXPECT_EQ(cols[3][8], "binary");
+  EXPECT_EQ(cols[3][10], "4");
+  EXPECT_EQ(cols[4][8], "long binary");
+  // a table or column merely named like a type is left alone
+  MustExec("create table image (binary int)");
+  MustExec("insert into image values ('12')");
+  EXPECT_EQ(Query("select typeof(binary) from image"), (Rows{{"integer"}}));
+}

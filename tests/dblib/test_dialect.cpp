@@ -157,9 +157,9 @@ TEST(DialectDdl, AutoincrementUsesSqlitesKeyCounter) {
   db.Exec("insert into c(name) values('a')");
   db.Exec("insert into c(name) values('b')");
   EXPECT_EQ(db.Value("select max(id) from c"), "2");
-  // SQL Anywhere type names reach SQLite as written
+  // SQL Anywhere type names reach SQLite as written (binary ones behind their affinity word)
   std::string ddl = "create table x (a long varchar, b unsigned int, c decimal(10,2), d long binary, e bit)";
-  EXPECT_EQ(T(ddl), ddl);
+  EXPECT_EQ(T(ddl), "create table x (a long varchar, b unsigned int, c decimal(10,2), d BLOB long binary, e bit)");
   db.Exec(ddl);
 }
 
@@ -248,3 +248,13 @@ TEST(DialectRobustness, ArbitraryTextNeverBreaksTheScanner) {
 }
 
 }  // namespace
+
+TEST(DialectBinary, BinaryColumnTypesGetByteAffinityAndCastsBecomeBlob) {
+  EXPECT_EQ(T("create table t (a long binary, b varbinary(10) not null, c int)"),
+            "create table t (a BLOB long binary, b BLOB varbinary(10) not null, c int)");
+  EXPECT_EQ(T("alter table t add column d binary(4)"), "alter table t add column d BLOB binary(4)");
+  EXPECT_EQ(T("select cast(x as varbinary(10)), cast((y) as long binary) from t"),
+            "select cast(x as BLOB), cast((y) as BLOB) from t");
+  EXPECT_EQ(T("select cast(x as varchar(10)) from t"), "select cast(x as varchar(10)) from t");
+  EXPECT_EQ(T("insert into t values ('long binary')"), "insert into t values ('long binary')");
+}
