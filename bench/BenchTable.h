@@ -4,6 +4,7 @@
 // plus SQLite's own step loop over it, the yardstick every fetch ratio divides by.
 #pragma once
 
+#include <benchmark/benchmark.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
@@ -57,6 +58,37 @@ struct RowText {
   }
 };
 
+// Binds row r's values (t made for r) to an INSERT of the reference columns.
+inline void BindRow(sqlite3_stmt* st, const RowText& t, int r) {
+  sqlite3_bind_int(st, 1, r);
+  sqlite3_bind_double(st, 2, r * 0.25);
+  sqlite3_bind_text(st, 3, t.s, t.sn, SQLITE_TRANSIENT);
+  sqlite3_bind_text(st, 4, t.dt, 10, SQLITE_TRANSIENT);
+  sqlite3_bind_text(st, 5, t.l.data(), t.ln, SQLITE_TRANSIENT);
+}
+
+// Times SQLite's side, then ours, in each iteration; each returns the rows it handled, which must
+// be Expected. Reports our time divided by SQLite's ("ratio") and the rows per second of each.
+template <class Theirs, class Ours>
+void ReportRatio(benchmark::State& state, long Expected, const char* oursCounter, Theirs theirs, Ours ours) {
+  double oursTime = 0, theirsTime = 0;
+  long rows = 0;
+  for (auto _ : state) {
+    auto t0 = std::chrono::steady_clock::now();
+    long a = theirs();
+    auto t1 = std::chrono::steady_clock::now();
+    long b = ours();
+    auto t2 = std::chrono::steady_clock::now();
+    if (a != Expected || b != Expected) state.SkipWithError("row count differs");
+    theirsTime += Seconds(t0, t1);
+    oursTime += Seconds(t1, t2);
+    rows += b;
+  }
+  state.counters["ratio"] = oursTime / theirsTime;
+  state.counters[oursCounter] = rows / oursTime;
+  state.counters["sqlite_rows_per_s"] = rows / theirsTime;
+}
+
 // Creates the database file through the utility database and adds each named table with the
 // reference columns. Engine names are derived from Engine so that runs do not meet.
 inline void CreateDatabase(const std::string& file, const std::string& engine, const std::vector<std::string>& tables) {
@@ -88,11 +120,7 @@ inline void FillRows(const std::string& file) {
   RowText t;
   for (int r = 0; r < kRows; ++r) {
     t.Make(r);
-    sqlite3_bind_int(st, 1, r);
-    sqlite3_bind_double(st, 2, r * 0.25);
-    sqlite3_bind_text(st, 3, t.s, t.sn, SQLITE_TRANSIENT);
-    sqlite3_bind_text(st, 4, t.dt, 10, SQLITE_TRANSIENT);
-    sqlite3_bind_text(st, 5, t.l.data(), t.ln, SQLITE_TRANSIENT);
+    BindRow(st, t, r);
     sqlite3_step(st);
     sqlite3_reset(st);
   }

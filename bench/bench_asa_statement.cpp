@@ -107,24 +107,11 @@ long FetchThroughStatement(Fixture& f, double& sum) {
 
 void BM_AsaFetchRatio(benchmark::State& state) {
   Fixture& f = Shared();
-  double ours = 0, theirs = 0;
-  long rows = 0;
-  for (auto _ : state) {
-    double sum = 0;
-    auto t0 = std::chrono::steady_clock::now();
-    long a = ReadThroughSqlite(f.file, sum);
-    auto t1 = std::chrono::steady_clock::now();
-    long b = FetchThroughStatement(f, sum);
-    auto t2 = std::chrono::steady_clock::now();
-    if (a != kRows || b != kRows) state.SkipWithError("row count differs");
-    benchmark::DoNotOptimize(sum);
-    theirs += Seconds(t0, t1);
-    ours += Seconds(t1, t2);
-    rows += b;
-  }
-  state.counters["ratio"] = ours / theirs;
-  state.counters["ours_rows_per_s"] = rows / ours;
-  state.counters["sqlite_rows_per_s"] = rows / theirs;
+  double sum = 0;
+  ReportRatio(
+      state, kRows, "ours_rows_per_s", [&] { return ReadThroughSqlite(f.file, sum); },
+      [&] { return FetchThroughStatement(f, sum); });
+  benchmark::DoNotOptimize(sum);
 }
 BENCHMARK(BM_AsaFetchRatio)->Unit(benchmark::kMillisecond)->Iterations(3);
 
@@ -163,11 +150,7 @@ long InsertThroughSqlite(Fixture& f) {
   long done = 0;
   for (int r = 0; r < kInserts; ++r) {
     t.Make(r);
-    sqlite3_bind_int(st, 1, r);
-    sqlite3_bind_double(st, 2, r * 0.25);
-    sqlite3_bind_text(st, 3, t.s, t.sn, SQLITE_TRANSIENT);
-    sqlite3_bind_text(st, 4, t.dt, 10, SQLITE_TRANSIENT);
-    sqlite3_bind_text(st, 5, t.l.data(), t.ln, SQLITE_TRANSIENT);
+    BindRow(st, t, r);
     if (sqlite3_step(st) == SQLITE_DONE) ++done;
     sqlite3_reset(st);
   }
@@ -179,22 +162,9 @@ long InsertThroughSqlite(Fixture& f) {
 
 void BM_AsaInsertRatio(benchmark::State& state) {
   Fixture& f = Shared();
-  double ours = 0, theirs = 0;
-  long rows = 0;
-  for (auto _ : state) {
-    auto t0 = std::chrono::steady_clock::now();
-    long a = InsertThroughSqlite(f);
-    auto t1 = std::chrono::steady_clock::now();
-    long b = InsertThroughStatement(f);
-    auto t2 = std::chrono::steady_clock::now();
-    if (a != kInserts || b != kInserts) state.SkipWithError("insert count differs");
-    theirs += Seconds(t0, t1);
-    ours += Seconds(t1, t2);
-    rows += b;
-  }
-  state.counters["ratio"] = ours / theirs;
-  state.counters["ours_rows_per_s"] = rows / ours;
-  state.counters["sqlite_rows_per_s"] = rows / theirs;
+  ReportRatio(
+      state, kInserts, "ours_rows_per_s", [&] { return InsertThroughSqlite(f); },
+      [&] { return InsertThroughStatement(f); });
 }
 BENCHMARK(BM_AsaInsertRatio)->Unit(benchmark::kMillisecond)->Iterations(3);
 

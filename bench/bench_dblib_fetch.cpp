@@ -110,24 +110,11 @@ long ReadThroughLibrary(Fixture& f, double& sum) {
 
 void BM_FetchRatio(benchmark::State& state) {
   Fixture& f = Shared();
-  double ours = 0, theirs = 0;
-  long rows = 0;
-  for (auto _ : state) {
-    double sum = 0;
-    auto t0 = std::chrono::steady_clock::now();
-    long a = ReadThroughSqlite(f.file, sum);
-    auto t1 = std::chrono::steady_clock::now();
-    long b = ReadThroughLibrary(f, sum);
-    auto t2 = std::chrono::steady_clock::now();
-    if (a != kRows || b != kRows) state.SkipWithError("row count mismatch");
-    benchmark::DoNotOptimize(sum);
-    theirs += Seconds(t0, t1);
-    ours += Seconds(t1, t2);
-    rows += b;
-  }
-  state.counters["ratio"] = ours / theirs;
-  state.counters["dblib_rows_per_s"] = rows / ours;
-  state.counters["sqlite_rows_per_s"] = rows / theirs;
+  double sum = 0;
+  ReportRatio(
+      state, kRows, "dblib_rows_per_s", [&] { return ReadThroughSqlite(f.file, sum); },
+      [&] { return ReadThroughLibrary(f, sum); });
+  benchmark::DoNotOptimize(sum);
 }
 BENCHMARK(BM_FetchRatio)->Unit(benchmark::kMillisecond)->Iterations(3);
 
