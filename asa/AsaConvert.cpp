@@ -38,15 +38,40 @@ bool BytesOf(const Variant& Value, const uint8_t*& Data, size_t& Length, AnsiStr
 
 // ---- date-time records ---------------------------------------------------------------------------
 
+namespace {
+
+// Days from 0001-01-01 (day 0) to the given proleptic Gregorian date, by the era arithmetic
+// (no month loop): every value of every fetched date column passes through here.
+int32_t CivilDayNumber(int Year, int Month, int Day) {
+  const int Y = Year - (Month <= 2 ? 1 : 0);
+  const int Era = Y / 400;  // Y >= 0 for years 1..9999
+  const int YearOfEra = Y - Era * 400;
+  const int DayOfYear = (153 * (Month + (Month > 2 ? -3 : 9)) + 2) / 5 + Day - 1;  // from March 1
+  const int DayOfEra = YearOfEra * 365 + YearOfEra / 4 - YearOfEra / 100 + DayOfYear;
+  return Era * 146097 + DayOfEra - 306;  // 0000-03-01 lies 306 days before 0001-01-01
+}
+
+bool ValidDate(int Year, int Month, int Day) {
+  static const uint8_t Days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (Year < 1 || Year > 9999 || Month < 1 || Month > 12 || Day < 1) return false;
+  const bool Leap = (Year % 4 == 0 && Year % 100 != 0) || Year % 400 == 0;
+  return Day <= Days[Month - 1] + (Month == 2 && Leap ? 1 : 0);
+}
+
+}  // namespace
+
 TDateTime GetAsaTimeStamp(const Tsqldatetime& Stamp) {
+  // The host's day 0 is 1899-12-30.
+  static const int32_t HostEpoch = CivilDayNumber(1899, 12, 30);
   TDateTime Date = 0;
-  const int Year = Stamp.year, Month = Stamp.month, Day = Stamp.day;
-  if (Year >= 1 && Year <= 9999 && Month <= 11 && Day >= 1 && Day <= DaysInAMonth(Year, Month + 1))
-    Date = EncodeDate(Year, Month + 1, Day);
+  const int Year = Stamp.year, Month = Stamp.month + 1, Day = Stamp.day;
+  if (ValidDate(Year, Month, Day)) Date = static_cast<TDateTime>(CivilDayNumber(Year, Month, Day) - HostEpoch);
   TDateTime Time = 0;
   const a_sql_uint32 Micro = Stamp.microsecond;
-  if (Stamp.hour <= 23 && Stamp.minute <= 59 && Stamp.second <= 59 && Micro <= 999999)
-    Time = EncodeTime(Stamp.hour, Stamp.minute, Stamp.second, static_cast<int>(Micro / 1000));
+  if (Stamp.hour <= 23 && Stamp.minute <= 59 && Stamp.second <= 59 && Micro <= 999999) {
+    const int MSec = ((Stamp.hour * 60 + Stamp.minute) * 60 + Stamp.second) * 1000 + static_cast<int>(Micro / 1000);
+    Time = static_cast<TDateTime>(MSec) / MSecsPerDay;  // as EncodeTime computes it
+  }
   // Before the epoch the host counts the time of day away from zero.
   return Date >= 0 ? Date + Time : Date - Time;
 }

@@ -86,10 +86,18 @@ TZyloBlobStream* TZyloSQL::BlobOrRaise(TZyloFieldDef* Def) { return FBlobManager
 // ---- values ------------------------------------------------------------------------------------
 
 void TZyloSQL::GetFieldValue(const Variant& NameOrIndex, Variant& Value) {
-  Value = Variant::Null();
-  TZyloFieldDef* Def = FieldOrRaise(NameOrIndex);
+  // Value is assigned exactly once on every path (Null when the field is unknown or not yet
+  // described): this runs for every field of every fetched row.
+  TZyloFieldDef* Def = GetField(NameOrIndex);
+  if (!Def) {
+    Value = Variant::Null();
+    FieldOrRaise(NameOrIndex);
+  }
   TZyloBlobStream* Blob = BlobOf(Def);
-  if (!Inside(FRecordBuffer, Def)) return;  // nothing described into the buffer yet
+  if (!Inside(FRecordBuffer, Def)) {  // nothing described into the buffer yet
+    Value = Variant::Null();
+    return;
+  }
   Value = GetFieldData(FRecordBuffer.Data(), Def->Offset, Def->Size, Def->FieldType, Blob);
 }
 

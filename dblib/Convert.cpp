@@ -261,23 +261,64 @@ bool ParseDateTime(std::string_view s, DateTimeParts& p) {
 }
 
 namespace {
-// Writes the text form into buf (at least 40 bytes); returns its length.
+// Writes `digits` decimal digits of v (0 <= v < 10^digits) at buf; returns the next position.
+char* PutDigits(char* buf, int v, int digits) {
+  for (int k = digits - 1; k >= 0; --k) {
+    buf[k] = static_cast<char>('0' + v % 10);
+    v /= 10;
+  }
+  return buf + digits;
+}
+
+bool InTextRange(const DateTimeParts& p) {
+  return p.year >= 0 && p.year <= 9999 && p.month >= 0 && p.month <= 99 && p.day >= 0 && p.day <= 99 &&
+         p.hour >= 0 && p.hour <= 99 && p.minute >= 0 && p.minute <= 99 && p.second >= 0 && p.second <= 99 &&
+         p.microsecond >= 0 && p.microsecond <= 999999;
+}
+
+// Writes the text form into buf (at least 40 bytes); returns its length. Every date sent as a
+// record and every date column fetched as text comes through here, so the usual ranges are
+// written digit by digit; anything else takes the general formatter.
 size_t FormatInto(const DateTimeParts& p, short kind, char* buf) {
   const size_t cap = 40;
-  int n = 0;
   bool date = kind == DT_DATE || kind == DT_TIMESTAMP || (kind == 0 && p.hasDate);
   bool time = kind == DT_TIME || kind == DT_TIMESTAMP || (kind == 0 && p.hasTime);
+  int fraction = 0;  // digits of the fraction written: 0, 3 or 6
+  if (time) {
+    if (kind != 0) fraction = 3;
+    else if (p.microsecond % 1000 == 0 && p.microsecond != 0) fraction = 3;
+    else if (p.microsecond != 0) fraction = 6;
+  }
+  if (InTextRange(p)) {
+    char* out = buf;
+    if (date) {
+      out = PutDigits(out, p.year, 4);
+      *out++ = '-';
+      out = PutDigits(out, p.month, 2);
+      *out++ = '-';
+      out = PutDigits(out, p.day, 2);
+    }
+    if (date && time) *out++ = ' ';
+    if (time) {
+      out = PutDigits(out, p.hour, 2);
+      *out++ = ':';
+      out = PutDigits(out, p.minute, 2);
+      *out++ = ':';
+      out = PutDigits(out, p.second, 2);
+      if (fraction) {
+        *out++ = '.';
+        out = fraction == 3 ? PutDigits(out, p.microsecond / 1000, 3) : PutDigits(out, p.microsecond, 6);
+      }
+    }
+    return static_cast<size_t>(out - buf);
+  }
+  int n = 0;
   if (date) n += std::snprintf(buf + n, cap - n, "%04d-%02d-%02d", p.year, p.month, p.day);
   if (date && time) buf[n++] = ' ';
   if (time) {
     n += std::snprintf(buf + n, cap - n, "%02d:%02d:%02d", p.hour, p.minute, p.second);
-    if (kind != 0) {
-      n += std::snprintf(buf + n, cap - n, ".%03d", p.microsecond / 1000);
-    } else if (p.microsecond % 1000 == 0 && p.microsecond != 0) {
-      n += std::snprintf(buf + n, cap - n, ".%03d", p.microsecond / 1000);
-    } else if (p.microsecond != 0) {
-      n += std::snprintf(buf + n, cap - n, ".%06d", p.microsecond);
-    }
+    if (fraction == 3) n += std::snprintf(buf + n, cap - n, ".%03d", p.microsecond / 1000);
+    if (fraction == 6) n += std::snprintf(buf + n, cap - n, ".%06d", p.microsecond);
   }
   return static_cast<size_t>(n);
 }

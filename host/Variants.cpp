@@ -168,6 +168,8 @@ int64_t Variant::AsInt64() const {
 }
 
 int32_t Variant::AsInteger() const {
+  // Field and parameter indexes arrive as Integer: no conversion to go through.
+  if (FType == varInteger || FType == varSmallint) return static_cast<int32_t>(FData.Int);
   const int64_t V = AsInt64();
   if (V < INT32_MIN || V > INT32_MAX)
     throw EVariantOverflowError(Format(LoadResString(SVarOverflow), {VarTypeAsText(FType), "Integer"}));

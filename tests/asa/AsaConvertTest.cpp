@@ -54,6 +54,40 @@ TEST(AsaTimeStamp, InvalidPartsReadAsZeroInsteadOfFailing) {
   EXPECT_DOUBLE_EQ(Early, -1.5);
 }
 
+TEST(AsaTimeStamp, EveryCalendarDayMatchesTheHostEncoding) {
+  // The whole calendar 1..9999 against the host's checked EncodeDate, including each 31st and
+  // 29 February so that invalid days must read as date 0 exactly where EncodeDate refuses them.
+  int Mismatches = 0;
+  for (int Year = 1; Year <= 9999; ++Year) {
+    for (int Month = 1; Month <= 12; ++Month) {
+      for (int Day = 1; Day <= 31; ++Day) {
+        TDateTime Expected = 0;
+        if (!TryEncodeDate(Year, Month, Day, Expected)) Expected = 0;
+        const TDateTime Got = GetAsaTimeStamp(Stamp(static_cast<unsigned short>(Year), static_cast<unsigned char>(Month - 1),
+                                                    0, 0, static_cast<unsigned char>(Day), 0, 0, 0, 0));
+        if (Got != Expected && ++Mismatches <= 5)
+          ADD_FAILURE() << Year << "-" << Month << "-" << Day << ": " << Got << " instead of " << Expected;
+      }
+    }
+  }
+  EXPECT_EQ(Mismatches, 0);
+  EXPECT_DOUBLE_EQ(GetAsaTimeStamp(Stamp(10000, 0, 0, 0, 1, 0, 0, 0, 0)), 0.0) << "year 10000 is outside the host calendar";
+}
+
+TEST(AsaTimeStamp, TimeOfDayMatchesTheHostEncodingOnBothSidesOfTheEpoch) {
+  for (int MSecOfDay : {0, 1, 999, 1000, 43200000, 86399999}) {
+    const int H = MSecOfDay / 3600000, Mi = MSecOfDay / 60000 % 60, S = MSecOfDay / 1000 % 60, Ms = MSecOfDay % 1000;
+    const TDateTime T = EncodeTime(H, Mi, S, Ms);
+    const auto Micro = static_cast<unsigned>(Ms * 1000 + 999);  // sub-millisecond digits are dropped
+    EXPECT_DOUBLE_EQ(GetAsaTimeStamp(Stamp(2024, 5, 0, 0, 17, static_cast<unsigned char>(H), static_cast<unsigned char>(Mi),
+                                           static_cast<unsigned char>(S), Micro)),
+                     EncodeDate(2024, 6, 17) + T);
+    EXPECT_DOUBLE_EQ(GetAsaTimeStamp(Stamp(1800, 0, 0, 0, 1, static_cast<unsigned char>(H), static_cast<unsigned char>(Mi),
+                                           static_cast<unsigned char>(S), Micro)),
+                     EncodeDate(1800, 1, 1) - T);
+  }
+}
+
 TEST(AsaTimeStamp, PutWritesEveryFieldOfTheRecord) {
   Tsqldatetime S;
   PutAsaTimeStamp(true, EncodeDateTime(2000, 2, 29, 13, 5, 9, 123), S);

@@ -2,6 +2,7 @@
 // ranges, character buffers of every kind with truncation, NULL and the send direction.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -53,6 +54,46 @@ TEST(DateTimeRecord, LeapDayCarriesWeekdayYearDayAndMicroseconds) {
   EXPECT_EQ(rec.day_of_week, 4);  // Thursday
   EXPECT_EQ(int{rec.day_of_year}, 364);
   EXPECT_EQ(rec.hour, 0);
+}
+
+TEST(DateTimeRecord, TextFormsMatchTheGeneralFormatterOverTheWholeRange) {
+  // Reference: the printf forms the text is defined by.
+  auto Reference = [](const DateTimeParts& p, short kind) {
+    char buf[96];
+    int n = 0;
+    bool date = kind == DT_DATE || kind == DT_TIMESTAMP || (kind == 0 && p.hasDate);
+    bool time = kind == DT_TIME || kind == DT_TIMESTAMP || (kind == 0 && p.hasTime);
+    if (date) n += std::snprintf(buf + n, sizeof buf - n, "%04d-%02d-%02d", p.year, p.month, p.day);
+    if (date && time) buf[n++] = ' ';
+    if (time) {
+      n += std::snprintf(buf + n, sizeof buf - n, "%02d:%02d:%02d", p.hour, p.minute, p.second);
+      if (kind != 0 || (p.microsecond % 1000 == 0 && p.microsecond != 0))
+        n += std::snprintf(buf + n, sizeof buf - n, ".%03d", p.microsecond / 1000);
+      else if (p.microsecond != 0)
+        n += std::snprintf(buf + n, sizeof buf - n, ".%06d", p.microsecond);
+    }
+    return std::string(buf, static_cast<size_t>(n));
+  };
+  const std::vector<int> years = {0, 1, 9, 10, 99, 100, 999, 1000, 1999, 2024, 9999, 10000, -1};
+  const std::vector<int> micros = {0, 1, 999, 1000, 7000, 123456, 999000, 999999};
+  int checked = 0;
+  for (int y : years)
+    for (int mo : {1, 9, 12})
+      for (int d : {1, 9, 10, 31})
+        for (int h : {0, 9, 23})
+          for (int us : micros)
+            for (short kind : {short(0), short(DT_DATE), short(DT_TIME), short(DT_TIMESTAMP)})
+              for (int flags = 1; flags <= 3; ++flags) {
+                DateTimeParts p;
+                p.year = y, p.month = mo, p.day = d, p.hour = h, p.minute = 59 - h, p.second = h % 60;
+                p.microsecond = us;
+                p.hasDate = (flags & 1) != 0;
+                p.hasTime = (flags & 2) != 0;
+                ASSERT_EQ(FormatDateTime(p, kind), Reference(p, kind))
+                    << y << "-" << mo << "-" << d << " " << h << " us " << us << " kind " << kind << " flags " << flags;
+                ++checked;
+              }
+  EXPECT_GT(checked, 10000);
 }
 
 TEST(DateTimeRecord, TextFormsAreCheckedStrictly) {
