@@ -124,10 +124,15 @@ bool TAsaSQL::IsBlobTruncated(TZyloBlobStream* BlobStream) {
 
 // ---- buffer to Variant ---------------------------------------------------------------------------
 
-AnsiString TAsaSQL::FetchedText(const uint8_t* Data, int32_t Size) {
-  // At most what the 32767-byte work buffer of the design holds, up to the first NUL.
+// The length of a fetched text: at most what the 32767-byte work buffer of the design holds, up to
+// the first NUL.
+static size_t FetchedLength(const uint8_t* Data, int32_t Size) {
   const size_t Cap = static_cast<size_t>(std::clamp(Size, 0, kAsaPieceBuffer - 1));
-  AnsiString Text(reinterpret_cast<const char*>(Data), strnlen(reinterpret_cast<const char*>(Data), Cap));
+  return strnlen(reinterpret_cast<const char*>(Data), Cap);
+}
+
+AnsiString TAsaSQL::FetchedText(const uint8_t* Data, int32_t Size) {
+  AnsiString Text(reinterpret_cast<const char*>(Data), FetchedLength(Data, Size));
   TZyloSession* S = GetSessionObject();
   if (S && S->GetOEMConvert() && !Text.empty())
     S->TranslateChar(Text.data(), Text.data(), false, static_cast<int32_t>(Text.size()));
@@ -194,6 +199,19 @@ Variant TAsaSQL::GetFieldData(uint8_t* Buffer, int32_t Offset, int32_t Size, TZy
     default:
       return Variant::Null();
   }
+}
+
+void TAsaSQL::GetFieldDataInto(Variant& Value, uint8_t* Buffer, int32_t Offset, int32_t Size,
+                               TZyloFieldTypes FieldType, TZyloBlobStream* Blob) {
+  // A plain text copies straight into the Variant's storage; everything else (and text that the
+  // OEM conversion rewrites) takes the general path.
+  TZyloSession* S = GetSessionObject();
+  if (Buffer && FieldType == ztString && !(S && S->GetOEMConvert())) {
+    const uint8_t* P = Buffer + Offset;
+    Value.SetString(reinterpret_cast<const char*>(P), FetchedLength(P, Size));
+    return;
+  }
+  Value = GetFieldData(Buffer, Offset, Size, FieldType, Blob);
 }
 
 // ---- Variant to buffer ---------------------------------------------------------------------------

@@ -393,6 +393,8 @@ class TAsaSQL : public TZyloSQL {
   AnsiString GetTableName() override;
   Variant GetFieldData(uint8_t* Buffer, int32_t Offset, int32_t Size, TZyloFieldTypes FieldType,
                        TZyloBlobStream* Blob) override;
+  void GetFieldDataInto(Variant& Value, uint8_t* Buffer, int32_t Offset, int32_t Size, TZyloFieldTypes FieldType,
+                        TZyloBlobStream* Blob) override;
   void PutFieldData(uint8_t* Buffer, int32_t Offset, int32_t Size, TZyloFieldTypes FieldType, const Variant& Value,
                     TZyloBlobStream* Blob) override;
   bool Resume() override;

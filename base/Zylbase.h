@@ -427,6 +427,12 @@ class TZyloSQL : public TComponent {
   virtual AnsiString GetTableName();  // table of OpenSQL
   virtual Variant GetFieldData(uint8_t* Buffer, int32_t Offset, int32_t Size, TZyloFieldTypes FieldType,
                                TZyloBlobStream* Blob) = 0;
+  // GetFieldData into the caller's Variant, for the per-field read of every fetched row; a binding
+  // may override it to reuse the Variant's storage. Same result as Value = GetFieldData(...).
+  virtual void GetFieldDataInto(Variant& Value, uint8_t* Buffer, int32_t Offset, int32_t Size,
+                                TZyloFieldTypes FieldType, TZyloBlobStream* Blob) {
+    Value = GetFieldData(Buffer, Offset, Size, FieldType, Blob);
+  }
   virtual void PutFieldData(uint8_t* Buffer, int32_t Offset, int32_t Size, TZyloFieldTypes FieldType,
                             const Variant& Value, TZyloBlobStream* Blob) = 0;
   virtual bool Resume();  // false

@@ -98,7 +98,7 @@ void TZyloSQL::GetFieldValue(const Variant& NameOrIndex, Variant& Value) {
     Value = Variant::Null();
     return;
   }
-  Value = GetFieldData(FRecordBuffer.Data(), Def->Offset, Def->Size, Def->FieldType, Blob);
+  GetFieldDataInto(Value, FRecordBuffer.Data(), Def->Offset, Def->Size, Def->FieldType, Blob);
 }
 
 void TZyloSQL::GetOldValue(const Variant& NameOrIndex, Variant& Value) {

@@ -88,6 +88,13 @@ Variant& Variant::operator=(Variant&& O) noexcept {
 
 Variant::~Variant() = default;
 
+void Variant::SetString(const char* Text, size_t Length) {
+  FArray.reset();
+  FType = varString;
+  FData.Int = 0;
+  FStr.assign(Text, Length);
+}
+
 void Variant::Release() noexcept {
   FType = varEmpty;
   FData.Int = 0;

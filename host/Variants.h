@@ -86,6 +86,10 @@ public:
   Variant& operator=(Variant&& O) noexcept;
   ~Variant();
 
+  // Makes this a String holding a copy of Length bytes at Text, reusing the storage a previous
+  // string value left behind: a loop reading texts into one Variant allocates only for growth.
+  void SetString(const char* Text, size_t Length);
+
   static Variant Null() noexcept;
   static Variant FromDateTime(TDateTime V) noexcept;
   static Variant FromOleStr(AnsiString V);

@@ -178,3 +178,17 @@ TEST(VariantArray, VariantArraysNestAndCompare) {
   A = A;  // self-assignment keeps the array
   EXPECT_EQ(A.ElementCount(), 4);
 }
+
+TEST(VariantTypes, SetStringReplacesAnyEarlierValueWholly) {
+  Variant V = VarArrayCreate({0, 2}, varInteger);
+  const char Bytes[] = {'a', '\0', 'b'};
+  V.SetString(Bytes, sizeof Bytes);
+  EXPECT_EQ(V.VarType(), varString);
+  EXPECT_FALSE(V.IsArray());
+  EXPECT_EQ(V.AsString(), std::string(Bytes, sizeof Bytes));
+  V = Variant(7);
+  V.SetString("longer than any small-string buffer holds", 41);
+  EXPECT_EQ(V.AsString(), "longer than any small-string buffer holds");
+  V.SetString("x", 1);
+  EXPECT_EQ(V.AsString(), "x") << "a shorter text leaves nothing of the longer one";
+}
