@@ -119,7 +119,7 @@ bool TAsaSQL::IsBlobTruncated(TZyloBlobStream* BlobStream) {
   if (!BlobStream) return false;
   const int32_t FieldNo = BlobStream->GetFieldNo();
   if (FieldNo < 0 || FieldNo >= GetFieldCount()) return false;
-  return GetBlobTruncIndicator(GetIndicators(), FieldNo);
+  return GetBlobTruncIndicator(CurrentIndicators(), FieldNo);
 }
 
 // ---- buffer to Variant ---------------------------------------------------------------------------
@@ -203,13 +203,41 @@ Variant TAsaSQL::GetFieldData(uint8_t* Buffer, int32_t Offset, int32_t Size, TZy
 
 void TAsaSQL::GetFieldDataInto(Variant& Value, uint8_t* Buffer, int32_t Offset, int32_t Size,
                                TZyloFieldTypes FieldType, TZyloBlobStream* Blob) {
-  // A plain text copies straight into the Variant's storage; everything else (and text that the
-  // OEM conversion rewrites) takes the general path.
-  TZyloSession* S = GetSessionObject();
-  if (Buffer && FieldType == ztString && !(S && S->GetOEMConvert())) {
+  // The kinds of nearly every fetched value go into the Variant in place, so that one Variant
+  // read field after field keeps its string storage; the rest (and text that the OEM conversion
+  // rewrites) takes the general path. Each case gives what GetFieldData gives.
+  if (Buffer) {
     const uint8_t* P = Buffer + Offset;
-    Value.SetString(reinterpret_cast<const char*>(P), FetchedLength(P, Size));
-    return;
+    switch (FieldType) {
+      case ztString: {
+        TZyloSession* S = GetSessionObject();
+        if (S && S->GetOEMConvert()) break;
+        Value.SetString(reinterpret_cast<const char*>(P), FetchedLength(P, Size));
+        return;
+      }
+      case ztInteger: {
+        int32_t V;
+        std::memcpy(&V, P, sizeof V);
+        Value.SetInteger(V);
+        return;
+      }
+      case ztFloat:
+      case ztCurrency: {
+        double V;
+        std::memcpy(&V, P, sizeof V);
+        Value.SetDouble(V);
+        return;
+      }
+      case ztDate:
+      case ztTime:
+      case ztDateTime: {
+        Tsqldatetime Stamp;
+        std::memcpy(&Stamp, P, sizeof Stamp);
+        Value.SetDateTime(GetAsaTimeStamp(Stamp));
+        return;
+      }
+      default: break;
+    }
   }
   Value = GetFieldData(Buffer, Offset, Size, FieldType, Blob);
 }

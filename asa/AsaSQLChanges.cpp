@@ -20,6 +20,8 @@ void TAsaSQL::CheckModifiable() {
 // field was filled; false when a long value could not be sent.
 bool TAsaSQL::FillValues(SQLDA* Values, bool Update, TStrings* BlobNames, bool& Changed) {
   Changed = false;
+  // The values go out from RecordBuffer, and an insert's row comes back through the fetch block.
+  MaterializeRow();
   int32_t Offset = 0;
   for (int32_t I = 0; I < GetFieldCount() && I < Values->sqln; ++I) {
     TZyloFieldDef* Def = GetFieldDefs()->Items(I);

@@ -124,13 +124,10 @@ void TAsaSQL::ConvertFetchedBuffers() {
     GetBlobManager()->ClearBlobs();
     return;
   }
+  // The row is read where the fetch put it; the base copies it into the record buffers when
+  // it is first edited (and ClearFetchBlock does before the block is overwritten).
   const size_t Rs = static_cast<size_t>(FRecordSize), Is = static_cast<size_t>(FIndicatorSize);
-  std::memcpy(FRecordBuffer.Data(), FFetchBuffer.Data() + FBufferRow * Rs, Rs);
-  std::memcpy(FOldRecordBuffer.Data(), FRecordBuffer.Data(), Rs);
-  if (Is > 0) {
-    std::memcpy(FIndicators.Data(), FFetchIndicators.Data() + FBufferRow * Is, Is);
-    std::memcpy(FOldIndicators.Data(), FIndicators.Data(), Is);
-  }
+  ViewFetchedRow(FFetchBuffer.Data() + FBufferRow * Rs, Is > 0 ? FFetchIndicators.Data() + FBufferRow * Is : nullptr);
   GetBlobManager()->ClearBlobs();
 }
 
@@ -150,6 +147,7 @@ void TAsaSQL::TrimFetchBuffer() {
 }
 
 void TAsaSQL::ClearFetchBlock() {
+  MaterializeRow();  // the current row may still be read from the block about to be rewritten
   const int64_t Rows = std::min(FFetchCount, FAllocatedRows);
   if (Rows <= 0) return;
   if (FFetchBuffer) std::memset(FFetchBuffer.Data(), 0, static_cast<size_t>(Rows * FRecordSize));
@@ -285,6 +283,7 @@ bool TAsaSQL::Curr() {
     MoveTo(FCurrentRow);  // puts the server cursor back on the current row
   else
     ClearFetchBlock();
+  MaterializeRow();  // the fetch below rewrites the block the current row is read from
   ++FFetchCalls;
   const int32_t Rows = std::max(1, std::min(FFetchCount, std::max(FAllocatedRows, 1)));
   Pp(FProcs.dbpp_fetch_array, FCursorName, static_cast<unsigned short>(FETCH_RELATIVE), static_cast<a_sql_int32>(0),

@@ -553,11 +553,13 @@ class TZyloSQL : public TComponent {
   // State, read by data sets and drivers.
   bool GetNeedLibrary() const { return FNeedLibrary; }
   uint8_t* GetFetchBuffer() const { return FFetchBuffer.Data(); }
-  uint8_t* GetRecordBuffer() const { return FRecordBuffer.Data(); }
-  uint8_t* GetOldRecordBuffer() const { return FOldRecordBuffer.Data(); }
+  // The record buffers: whoever asks for one may write into it, so the current row is first
+  // copied out of the fetch block when it is still read in place (see ViewFetchedRow).
+  uint8_t* GetRecordBuffer() const { return MaterializeRow(), FRecordBuffer.Data(); }
+  uint8_t* GetOldRecordBuffer() const { return MaterializeRow(), FOldRecordBuffer.Data(); }
   uint8_t* GetFetchIndicators() const { return FFetchIndicators.Data(); }
-  uint8_t* GetIndicators() const { return FIndicators.Data(); }
-  uint8_t* GetOldIndicators() const { return FOldIndicators.Data(); }
+  uint8_t* GetIndicators() const { return MaterializeRow(), FIndicators.Data(); }
+  uint8_t* GetOldIndicators() const { return MaterializeRow(), FOldIndicators.Data(); }
   bool GetReadOnly() const { return FReadOnly; }
   bool GetPrepared() const { return FPrepared; }
   bool GetExecPrepared() const { return FExecPrepared; }
@@ -612,6 +614,17 @@ class TZyloSQL : public TComponent {
   bool OpenPreparedSteps(const TVariantArray& Params, bool ReadOnly);
   bool OpenTextSteps(const AnsiString& SQL, const TVariantArray& Params, bool ReadOnly);
 
+  // The current row, read in place. A block fetch makes a fetched row current without copying
+  // it: Row (RecordSize bytes) and RowIndicators (IndicatorSize bytes, or null) are read where
+  // they lie until the first write to the record, the first look at the old record, or a request
+  // for a record buffer, which copies the row into RecordBuffer and OldRecordBuffer (and the
+  // indicators alike) and ends the view. The binding must end the view (MaterializeRow) before
+  // anything rewrites the fetch block; freeing or reallocating the buffers ends it too.
+  void ViewFetchedRow(uint8_t* Row, uint8_t* RowIndicators);
+  void MaterializeRow() const;
+  uint8_t* CurrentRecord() const { return FRowView ? FRowView : FRecordBuffer.Data(); }
+  uint8_t* CurrentIndicators() const { return FRowView ? FRowIndicatorsView : FIndicators.Data(); }
+
   TZyloSession* FSession = nullptr;
   bool FNeedLibrary = true;           // entry points must be fetched before the next library call
   TZyloBuffer FFetchBuffer;           // FetchCount rows of RecordSize bytes
@@ -649,6 +662,10 @@ class TZyloSQL : public TComponent {
  private:
   friend class TZyloSession;
   bool FDestroyed = false;
+  // Set while the current row is read in place from the fetch block; null when the record
+  // buffers hold it. Mutable: materialising does not change the row the statement shows.
+  mutable uint8_t* FRowView = nullptr;
+  mutable uint8_t* FRowIndicatorsView = nullptr;
 };
 
 // ---- blob streams ----------------------------------------------------------------------------

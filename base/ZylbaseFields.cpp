@@ -98,12 +98,13 @@ void TZyloSQL::GetFieldValue(const Variant& NameOrIndex, Variant& Value) {
     Value = Variant::Null();
     return;
   }
-  GetFieldDataInto(Value, FRecordBuffer.Data(), Def->Offset, Def->Size, Def->FieldType, Blob);
+  GetFieldDataInto(Value, CurrentRecord(), Def->Offset, Def->Size, Def->FieldType, Blob);
 }
 
 void TZyloSQL::GetOldValue(const Variant& NameOrIndex, Variant& Value) {
   Value = Variant::Null();
   TZyloFieldDef* Def = FieldOrRaise(NameOrIndex);
+  MaterializeRow();
   TZyloBlobStream* Blob = BlobOf(Def);  // the current stream: there is no old copy of a blob
   if (!Inside(FOldRecordBuffer, Def)) return;
   Value = GetFieldData(FOldRecordBuffer.Data(), Def->Offset, Def->Size, Def->FieldType, Blob);
@@ -112,6 +113,7 @@ void TZyloSQL::GetOldValue(const Variant& NameOrIndex, Variant& Value) {
 void TZyloSQL::SetFieldValue(const Variant& NameOrIndex, const Variant& Value) {
   CheckWritable();
   TZyloFieldDef* Def = FieldOrRaise(NameOrIndex);
+  MaterializeRow();
   if (!Inside(FRecordBuffer, Def) || !FIndicators) RaiseLastError(ZylLoadStr(ZYL_ERR_CURS_NOT_OPENED), 0);
   if (Value.IsNull()) {
     InternalClearField(Def, true);
@@ -125,11 +127,12 @@ void TZyloSQL::SetFieldValue(const Variant& NameOrIndex, const Variant& Value) {
 bool TZyloSQL::IsFieldNull(const Variant& NameOrIndex) {
   TZyloFieldDef* Def = FieldOrRaise(NameOrIndex);
   if (!FIndicators) return true;
-  return GetNullIndicator(FIndicators.Data(), Def->FieldNo);
+  return GetNullIndicator(CurrentIndicators(), Def->FieldNo);
 }
 
 void TZyloSQL::InternalClearField(TZyloFieldDef* Def, bool SetNull) {
   if (!Def) return;
+  MaterializeRow();
   if (Inside(FRecordBuffer, Def) && Def->Size > 0)
     std::memset(FRecordBuffer.Data() + Def->Offset, 0, static_cast<size_t>(Def->Size));
   if (FIndicators) PutNullIndicator(FIndicators.Data(), Def->FieldNo, SetNull);
@@ -153,6 +156,7 @@ void TZyloSQL::ClearNotNull() { ClearAll(false); }
 
 bool TZyloSQL::IsFieldDirty(const Variant& NameOrIndex) {
   TZyloFieldDef* Def = FieldOrRaise(NameOrIndex);
+  MaterializeRow();
   if (!FIndicators || !FOldIndicators) return false;
   if (GetNullIndicator(FIndicators.Data(), Def->FieldNo) != GetNullIndicator(FOldIndicators.Data(), Def->FieldNo))
     return true;
@@ -406,6 +410,7 @@ void TZyloSQL::StreamToBlob(const Variant& NameOrIndex, TStream* Stream) {
   // An empty source empties the field: without this the stream would count as unwritten, and the
   // server's old value would come back.
   if (!Blob->GetModified()) Blob->Truncate();
+  MaterializeRow();
   if (FIndicators) PutNullIndicator(FIndicators.Data(), Def->FieldNo, false);
 }
 
@@ -446,6 +451,7 @@ void TZyloSQL::GraphicToBlob(const Variant& NameOrIndex, TPicture* Picture, TZyl
   Blob->Clear();
   GraphicOf(Picture, GraphicType)->SaveToStream(*Blob);
   if (!Blob->GetModified()) Blob->Truncate();
+  MaterializeRow();
   if (FIndicators) PutNullIndicator(FIndicators.Data(), Def->FieldNo, false);
 }
 

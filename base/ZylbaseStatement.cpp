@@ -2,6 +2,9 @@
 // the open-cursor buffers and the session link.
 #include "base/Zylbase.h"
 
+#include <algorithm>
+#include <cstring>
+
 const TMetaClass& TZyloSQL::StaticClass() {
   static const TMetaClass Meta = [] {
     TMetaClass M("TZyloSQL", &TComponent::StaticClass());
@@ -159,6 +162,7 @@ AnsiString TZyloSQL::GetTableName() {
 // ---- buffers -----------------------------------------------------------------------------------
 
 void TZyloSQL::InternalAllocOpenBuffer() {
+  FRowView = FRowIndicatorsView = nullptr;
   FAllocatedRows = FFetchCount > 0 ? FFetchCount : 0;
   int64_t Rows = FAllocatedRows;
   FFetchBuffer.Allocate(Rows * FRecordSize);
@@ -170,6 +174,7 @@ void TZyloSQL::InternalAllocOpenBuffer() {
 }
 
 void TZyloSQL::InternalFreeOpenBuffer() {
+  FRowView = FRowIndicatorsView = nullptr;
   FBlobManager->Clear();
   FFetchBuffer.Free();
   FRecordBuffer.Free();
@@ -180,6 +185,28 @@ void TZyloSQL::InternalFreeOpenBuffer() {
   FAllocatedRows = 0;
   FRecordSize = 0;
   FIndicatorSize = 0;
+}
+
+void TZyloSQL::ViewFetchedRow(uint8_t* Row, uint8_t* RowIndicators) {
+  FRowView = Row;
+  FRowIndicatorsView = FIndicatorSize > 0 ? RowIndicators : nullptr;
+}
+
+void TZyloSQL::MaterializeRow() const {
+  if (!FRowView) return;
+  const uint8_t* Row = FRowView;
+  const uint8_t* Indicators = FRowIndicatorsView;
+  FRowView = FRowIndicatorsView = nullptr;
+  const size_t Rs = static_cast<size_t>(std::max<int64_t>(0, std::min<int64_t>(FRecordSize, FRecordBuffer.Size())));
+  if (Rs > 0) {
+    std::memcpy(FRecordBuffer.Data(), Row, Rs);
+    if (static_cast<size_t>(FOldRecordBuffer.Size()) >= Rs) std::memcpy(FOldRecordBuffer.Data(), Row, Rs);
+  }
+  const size_t Is = static_cast<size_t>(std::max<int64_t>(0, std::min<int64_t>(FIndicatorSize, FIndicators.Size())));
+  if (Indicators && Is > 0) {
+    std::memcpy(FIndicators.Data(), Indicators, Is);
+    if (static_cast<size_t>(FOldIndicators.Size()) >= Is) std::memcpy(FOldIndicators.Data(), Indicators, Is);
+  }
 }
 
 void TZyloSQL::SetBlobSize(int32_t Value) {

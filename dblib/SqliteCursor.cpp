@@ -39,10 +39,10 @@ struct Stmt {
   }
 };
 
-// One column through its sqlite3_value: a single call that takes the connection's mutex, the
-// accessors after it take none (the fetch path reads every column of every row this way).
-// Reading an unprotected value like this is safe because a connection and its cursors are used
-// by one thread at a time; another thread only ever interrupts it.
+// One column through its sqlite3_value: one lookup, then accessors on the value itself (the
+// fetch path reads every column of every row this way). Reading the value unprotected is safe
+// because a connection and its cursors are used by one thread at a time; another thread only
+// ever interrupts it.
 ValueRef ColumnRef(sqlite3_stmt* st, int i) {
   ValueRef r;
   sqlite3_value* v = sq::column_value(st, i);

@@ -89,6 +89,20 @@ public:
   // Makes this a String holding a copy of Length bytes at Text, reusing the storage a previous
   // string value left behind: a loop reading texts into one Variant allocates only for growth.
   void SetString(const char* Text, size_t Length);
+  // Make this an Integer, Double or Date in place, keeping the string storage for a later
+  // SetString: a loop reading fields of mixed types into one Variant allocates nothing per row.
+  void SetInteger(int32_t V) noexcept {
+    BecomeScalar(varInteger);
+    FData.Int = V;
+  }
+  void SetDouble(double V) noexcept {
+    BecomeScalar(varDouble);
+    FData.Dbl = V;
+  }
+  void SetDateTime(TDateTime V) noexcept {
+    BecomeScalar(varDate);
+    FData.Dbl = V;
+  }
 
   static Variant Null() noexcept;
   static Variant FromDateTime(TDateTime V) noexcept;
@@ -130,6 +144,12 @@ private:
 
   [[noreturn]] void CastError(TVarType To) const;
   void Release() noexcept;
+  // Drops the value but not the string's capacity (clear keeps it), then takes the scalar type.
+  void BecomeScalar(TVarType Type) noexcept {
+    FArray.reset();
+    FStr.clear();
+    FType = Type;
+  }
 
   TVarType FType = varEmpty;
   union {

@@ -161,6 +161,38 @@ TEST(AsaFieldData, ScalarsRoundTripThroughTheirBufferForms) {
   EXPECT_EQ(Q.GetFieldData(Buffer, 0, 4, ztInteger, nullptr).AsInteger(), 0);
 }
 
+TEST(AsaFieldData, ReadingIntoAVariantGivesWhatTheGeneralReadGives) {
+  // The in-place read of every kind, into one Variant that held each other kind before.
+  TAsaSQL Q(nullptr);
+  uint8_t Buffer[128] = {0};
+  struct Field {
+    TZyloFieldTypes Type;
+    int32_t Offset, Size;
+    Variant Put;
+  } Fields[] = {
+      {ztInteger, 0, 4, Variant(-123456)},
+      {ztFloat, 8, 8, Variant(2.5e-3)},
+      {ztCurrency, 16, 8, Variant(Currency::FromDouble(-98.7654))},
+      {ztDate, 24, sizeof(Tsqldatetime), Variant::FromDateTime(EncodeDate(1999, 12, 31))},
+      {ztTime, 40, sizeof(Tsqldatetime), Variant::FromDateTime(EncodeTime(23, 59, 58, 987))},
+      {ztDateTime, 56, sizeof(Tsqldatetime), Variant::FromDateTime(EncodeDateTime(1850, 6, 1, 6, 0, 0, 500))},
+      {ztString, 72, 40, Variant("a text longer than a small-string buffer")},
+      {ztBoolean, 112, 2, Variant(true)},
+  };
+  for (const Field& F : Fields) Q.PutFieldData(Buffer, F.Offset, F.Size, F.Type, F.Put, nullptr);
+  Variant Into("a string the next reads must replace whole");
+  for (int Round = 0; Round < 2; ++Round) {
+    for (const Field& F : Fields) {
+      const Variant General = Q.GetFieldData(Buffer, F.Offset, F.Size, F.Type, nullptr);
+      Q.GetFieldDataInto(Into, Buffer, F.Offset, F.Size, F.Type, nullptr);
+      EXPECT_EQ(Into.VarType(), General.VarType()) << F.Type;
+      EXPECT_TRUE(Into == General) << F.Type;
+    }
+  }
+  Q.GetFieldDataInto(Into, nullptr, 0, 4, ztInteger, nullptr);
+  EXPECT_TRUE(Into.IsNull()) << "no buffer reads as Null, as the general read does";
+}
+
 TEST(AsaFieldData, IndicatorsMarkNullAndTruncation) {
   TAsaSQL Q(nullptr);
   uint8_t Ind[6];

@@ -226,6 +226,50 @@ TEST_F(AsaCursor, PositionedUpdateAndDeleteChangeTheCurrentRow) {
   EXPECT_EQ(IntValue(Q, "id"), 5);
 }
 
+TEST_F(AsaCursor, RowReadInPlaceCopiesOutOnTheFirstChangeAndNotAfter) {
+  Connect();
+  MakeNumbers(25);
+  TAsaSQL* Q = NewSQL();
+  Q->SetMaxFetchCount(10);
+  ASSERT_TRUE(Q->OpenRead("select id, v from n order by id", {ZylEmptyParam}));
+  for (int I = 2; I <= 3; ++I) ASSERT_TRUE(Q->Next());
+  ASSERT_EQ(IntValue(Q, "id"), 3);
+  // Clearing a field edits the record (even of a read-only cursor): the fetched row stays the
+  // old record, and the block it came from stays as fetched.
+  Q->ClearField("v");
+  EXPECT_TRUE(Q->IsFieldNull("v"));
+  EXPECT_TRUE(Q->IsFieldDirty("v"));
+  Variant Old;
+  Q->GetOldValue("v", Old);
+  EXPECT_EQ(Old.AsString(), "r3");
+  EXPECT_EQ(Q->GetRecordBuffer()[Q->GetFieldDefs()->FieldByName("v")->Offset], 0);
+  // Every later row of the block, and of the next, reads as fetched, with nothing dirty.
+  for (int I = 4; I <= 12; ++I) {
+    ASSERT_TRUE(Q->Next()) << I;
+    EXPECT_EQ(IntValue(Q, "id"), I);
+    EXPECT_EQ(Value(Q, "v").AsString(), "r" + std::to_string(I));
+    EXPECT_FALSE(Q->IsFieldNull("v")) << I;
+    EXPECT_FALSE(Q->IsDirty()) << I;
+  }
+  ASSERT_TRUE(Q->Next());
+  Q->GetOldValue("v", Old);
+  EXPECT_EQ(Old.AsString(), "r13") << "the old record of an unedited row is the row itself";
+  // The last row stays current through the failed fetch past the end as it did before.
+  while (Q->Next()) {
+  }
+  EXPECT_TRUE(Q->GetEOF());
+  ASSERT_TRUE(Q->First());
+  EXPECT_EQ(Value(Q, "v").AsString(), "r1");
+  // A record buffer asked for holds the current row, and what is written into it is the record.
+  uint8_t* Record = Q->GetRecordBuffer();
+  TZyloFieldDef* V = Q->GetFieldDefs()->FieldByName("v");
+  EXPECT_STREQ(reinterpret_cast<const char*>(Record + V->Offset), "r1");
+  Record[V->Offset + 1] = '9';
+  EXPECT_EQ(Value(Q, "v").AsString(), "r9");
+  Q->GetOldValue("v", Old);
+  EXPECT_EQ(Old.AsString(), "r1");
+}
+
 TEST_F(AsaCursor, ModifyWithNothingChangedSendsNothing) {
   Connect();
   MakeNumbers(2);

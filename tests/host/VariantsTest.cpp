@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 
+#include "host/DateUtils.h"
 #include "host/Variants.h"
 
 TEST(VariantTypes, ConstructorsPickTheHostTypeCodes) {
@@ -191,4 +192,24 @@ TEST(VariantTypes, SetStringReplacesAnyEarlierValueWholly) {
   EXPECT_EQ(V.AsString(), "longer than any small-string buffer holds");
   V.SetString("x", 1);
   EXPECT_EQ(V.AsString(), "x") << "a shorter text leaves nothing of the longer one";
+}
+
+TEST(VariantTypes, ScalarSettersReplaceStringsAndArraysAndReadBack) {
+  Variant V("a text longer than a small-string buffer holds");
+  V.SetInteger(-7);
+  EXPECT_EQ(V.VarType(), varInteger);
+  EXPECT_EQ(V.AsInteger(), -7);
+  EXPECT_EQ(V.AsString(), "-7") << "no trace of the earlier text";
+  V.SetString("short", 5);
+  EXPECT_EQ(V.AsString(), "short");
+  V.SetDouble(0.125);
+  EXPECT_EQ(V.VarType(), varDouble);
+  EXPECT_EQ(V.AsDouble(), 0.125);
+  V = VarArrayCreate({0, 1}, varInteger);
+  V.SetDateTime(EncodeDate(2000, 2, 29));
+  EXPECT_EQ(V.VarType(), varDate);
+  EXPECT_FALSE(V.IsArray());
+  EXPECT_TRUE(V == Variant::FromDateTime(EncodeDate(2000, 2, 29)));
+  Variant Copy = V;
+  EXPECT_EQ(Copy.AsDateTime(), EncodeDate(2000, 2, 29));
 }
