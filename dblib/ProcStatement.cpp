@@ -8,6 +8,7 @@
 // A call's result sets are read when the procedure's SELECT runs (so each holds the data of
 // that moment) and handed out one after another: OPEN gives the first, RESUME the next, and
 // after the last RESUME reports 105 "Procedure has completed".
+#include <cctype>
 #include <deque>
 #include <map>
 #include <mutex>
@@ -523,7 +524,35 @@ class CallStatement : public Statement {
         args.push_back({a.name, rows.rows.empty() || rows.rows[0].empty() ? Value() : rows.rows[0][0]});
       }
     }
-    return RunProc(*def_, OrderArguments(*def_, args), host);
+    ProcCallResult r = RunProc(*def_, OrderArguments(*def_, args), host);
+    StoreIntoVariables(r);
+    return r;
+  }
+
+  // An OUT or INOUT argument written as a connection variable's name receives the parameter's
+  // final value, as an output marker would.
+  void StoreIntoVariables(const ProcCallResult& r) {
+    size_t positional = 0;
+    for (size_t k = 0; k < call_.args.size(); ++k) {
+      const ProcArg& a = call_.args[k];
+      int index = a.name.empty() ? int(positional++) : def_->FindParam(a.name);
+      if (index < 0 || size_t(index) >= def_->params.size() || size_t(index) >= r.params.size()) continue;
+      if (def_->params[size_t(index)].mode == ParmMode::In || markers_[k] != 0) continue;
+      std::string name = SoleIdentifier(a.expr);
+      if (!name.empty() && conn_.HasVariable(name)) conn_.SetVariable(name, r.params[size_t(index)]);
+    }
+  }
+
+  // The identifier an argument consists of (optionally double-quoted), or "".
+  static std::string SoleIdentifier(const std::string& e) {
+    size_t b = e.find_first_not_of(" \t\r\n"), t = e.find_last_not_of(" \t\r\n");
+    if (b == std::string::npos) return std::string();
+    std::string s = e.substr(b, t - b + 1);
+    if (s.size() > 2 && s.front() == '"' && s.back() == '"') s = s.substr(1, s.size() - 2);
+    if (s.empty() || !(std::isalpha(static_cast<unsigned char>(s[0])) || s[0] == '_' || s[0] == '@')) return std::string();
+    for (char c : s)
+      if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '@' || c == '$' || c == '#')) return std::string();
+    return s;
   }
 
   SqliteConnection& conn_;

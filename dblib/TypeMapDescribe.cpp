@@ -104,6 +104,11 @@ void DescribeResultColumns(SqliteConnection& conn, sqlite3_stmt* st, const std::
     const char* origin = sq::column_origin_name(st, i);
     const char* decl = sq::column_decltype(st, i);
     c.name = name ? name : "";
+    // A connection variable selected without an alias is named as written, not after the
+    // function call it was resolved into.
+    if (c.name.size() >= 15 && c.name.compare(0, 12, "zyl_getvar('") == 0 && c.name.compare(c.name.size() - 2, 2, "')") == 0 &&
+        c.name.find('\'', 12) == c.name.size() - 2)
+      c.name = c.name.substr(12, c.name.size() - 14);
     TypeInfo t;
     bool internal = Internal(table);
     if (decl && !internal) t = MapDeclaredType(decl);

@@ -249,6 +249,42 @@ TEST_F(ProcCalls, OpenWithoutResultSetAndResumeOfAPlainSelectReportCompletion) {
   dbpp_dropstmt(&ca, nullptr, const_cast<char*>("T"), &n);
 }
 
+TEST_F(ProcCalls, ConnectionVariablesNamedAsArgumentsReceiveOutputs) {
+  MustExec(
+      "CREATE PROCEDURE sp_vars(IN a integer, OUT b integer, INOUT c varchar(20)) BEGIN\n"
+      " SET b = a * 2; SET c = c || '!'; SET a = 99;\n"
+      " SELECT a AS seen;\n"
+      "END");
+  MustExec("CREATE VARIABLE va INTEGER");
+  MustExec("CREATE VARIABLE vb INTEGER");
+  MustExec("CREATE VARIABLE vc VARCHAR(20)");
+  MustExec("SET va = 21");
+  MustExec("SET vc = 'hi'");
+  // Executed: outputs land in the variables, an IN argument's variable keeps its value.
+  MustExec("CALL sp_vars(va, vb, vc)");
+  EXPECT_EQ(Query("SELECT va"), "21");
+  EXPECT_EQ(Query("SELECT vb"), "42");
+  EXPECT_EQ(Query("SELECT vc"), "hi!");
+  // Opened as a cursor (the procedure returns a result set), by name and out of order.
+  EXPECT_EQ(Rows("CALL sp_vars(c = vc, b = vb, a = 5)"), (Rowset{{"99"}}));
+  EXPECT_EQ(Query("SELECT vb"), "10");
+  EXPECT_EQ(Query("SELECT vc"), "hi!!");
+  // An expression or a literal in an output's place stores nothing and is no error.
+  MustExec("CALL sp_vars(1, vb + 0, 'x')");
+  EXPECT_EQ(Query("SELECT vb"), "10");
+
+  // A variable selected without an alias is described by its own name.
+  short n = Prepare("SELECT vb, vb + 1, vb AS other");
+  ASSERT_EQ(ca.sqlcode, 0) << Message(ca);
+  SQLDA* da = Strings(3);
+  dbpp_describe(&ca, nullptr, const_cast<char*>("T"), &n, da, DESCRIBE_OUTPUT);
+  ASSERT_EQ(da->sqld, 3);
+  EXPECT_EQ(std::string(da->sqlvar[0].sqlname.data, size_t(da->sqlvar[0].sqlname.length)), "vb");
+  EXPECT_NE(std::string(da->sqlvar[1].sqlname.data, size_t(da->sqlvar[1].sqlname.length)), "vb");
+  EXPECT_EQ(std::string(da->sqlvar[2].sqlname.data, size_t(da->sqlvar[2].sqlname.length)), "other");
+  dbpp_dropstmt(&ca, nullptr, const_cast<char*>("T"), &n);
+}
+
 TEST_F(ProcCalls, MessagesReachTheCallback) {
   std::vector<std::pair<int, std::string>> got;
   g_messages = &got;

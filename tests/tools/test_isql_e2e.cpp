@@ -114,6 +114,31 @@ TEST_F(IsqlEndToEnd, ProcedurePrintsEveryResultSetMessagesAndOutputParameters) {
   EXPECT_LT(first, second);
   EXPECT_LT(second, outs);
   EXPECT_NE(s.find("lines = 2"), std::string::npos);
+  // The output of the procedure with result sets comes after them, before the second call's.
+  size_t outs2 = s.find("total = 159.8", outs + 1);
+  ASSERT_NE(outs2, std::string::npos) << s;
+  EXPECT_LT(outs, s.find("lines = 2"));
+  EXPECT_EQ(s.find("not returned"), std::string::npos) << s;
+}
+
+TEST_F(IsqlEndToEnd, OutputsOfAProcedureWithResultSetsComeBackCallAfterCall) {
+  LoadDemo();
+  // Named arguments, the same call twice in one session (what stood in for the marker is gone
+  // after each call), then connection variables of the user's own as outputs.
+  ASSERT_EQ(Run("CALL customer_report(total = ?, cust = 1); CALL customer_report(total = ?, cust = 1);\n"
+                "CREATE VARIABLE t DECIMAL(19,4); CREATE VARIABLE n INTEGER; CALL order_total(1, t, n); SELECT t, n"),
+            0)
+      << err.str();
+  std::string s = out.str();
+  size_t first = s.find("total = 75.5");
+  ASSERT_NE(first, std::string::npos) << s;
+  EXPECT_NE(s.find("total = 75.5", first + 1), std::string::npos) << s;
+  EXPECT_NE(s.find("t    | n\n-----+--\n75.5 | 3\n"), std::string::npos) << s;
+  // A marker for an input cannot be replaced: the result sets still print, and the tool says
+  // what it cannot show.
+  ASSERT_EQ(Run("CALL customer_report(?, ?)"), 0) << err.str();
+  EXPECT_NE(out.str().find("not returned"), std::string::npos) << out.str();
+  ASSERT_EQ(Run("SELECT count(*) AS n FROM orders"), 0) << err.str();
 }
 
 TEST_F(IsqlEndToEnd, ErrorsCarryTheServerCodeAndThePolicyDecidesWhetherToGoOn) {

@@ -115,6 +115,27 @@ TEST(IsqlSplit, KeywordAndMarkerHelpers) {
   EXPECT_TRUE(HasMarkers("call p(1, ?)"));
   EXPECT_FALSE(HasMarkers("select '?', \"a?\" from t -- ?\n/* ? */"));
   EXPECT_FALSE(HasMarkers("select 1 /* unterminated ?"));
+  EXPECT_EQ(MarkerPositions("call p('?', ?, \"?\", ? /* ? */)"), (std::vector<size_t>{12, 20}));
+  EXPECT_EQ(ReplaceMarkers("call p('?', ?, ?)", {"a", "bb"}), "call p('?', a, bb)");
+  EXPECT_EQ(ReplaceMarkers("call p(?, ?)", {"a"}), "call p(a, ?)") << "markers beyond the names stay";
+}
+
+TEST(IsqlSplit, CallTextsComeApartIntoNameAndArguments) {
+  TCallText c = ParseCallText("  call dba.\"my proc\"( 1, 'a,b', f(2, 3), x = ? ) ;");
+  ASSERT_TRUE(c.Ok);
+  EXPECT_EQ(c.Name, "my proc");
+  EXPECT_EQ(c.Args, (std::vector<std::string>{"1", "'a,b'", "f(2, 3)", "x = ?"}));
+  c = ParseCallText("EXEC p");
+  EXPECT_TRUE(c.Ok);
+  EXPECT_EQ(c.Name, "p");
+  EXPECT_TRUE(c.Args.empty());
+  EXPECT_TRUE(ParseCallText("call p()").Ok);
+  EXPECT_TRUE(ParseCallText("call p()").Args.empty());
+  EXPECT_FALSE(ParseCallText("call p(1, (2)").Ok) << "unbalanced";
+  EXPECT_FALSE(ParseCallText("call p(1) extra").Ok);
+  EXPECT_FALSE(ParseCallText("select 1").Ok);
+  EXPECT_FALSE(ParseCallText("call").Ok);
+  EXPECT_FALSE(ParseCallText("call \"open").Ok);
 }
 
 // Arbitrary mixtures of the scanner's special tokens: no piece is empty or untrimmed, every

@@ -23,7 +23,7 @@ SELECT id, length(note) AS chars, note FROM orders WHERE id = 102;
 .close
 SELECT id, quantity, note FROM orders WHERE id = 103;
 
--- The procedure: the message it sends as it runs, then both of its result sets.
+-- The procedure: the message it sends as it runs, both of its result sets, then its output.
 CALL customer_report(1, ?);
 -- A procedure without result sets gives its output parameters back.
 CALL order_total(1, ?, ?);

@@ -14,6 +14,8 @@
 #include <filesystem>
 
 #include "asa/ZylAsa.h"
+#include "tools/isql/IsqlSplit.h"
+#include "tools/isql/IsqlText.h"
 
 namespace zylisql {
 namespace {
@@ -246,22 +248,145 @@ void TAsaDatabase::PrintResultSet(TZyloSQL& Q, bool HasRow, TPrinter& Out) {
 
 // A procedure call is prepared first: one that returns result sets is opened as a cursor and
 // every result set printed; any other one is executed, so that its output parameters ("?"
-// markers) come back.
+// markers, or connection variables named as arguments) come back.
 bool TAsaDatabase::RunCall(const std::string& Sql, bool WithMarkers, TPrinter& Out) {
   TAsaSQL& q = *FQuery;
   q.PrepareOpen(Sql);
   if (!q.GetPrepared()) return false;
-  // Without a varying result the described columns are the output parameters when the call
-  // has markers for them, else the columns of the procedure's one result set.
-  if (q.GetResumable() || (q.GetFieldCount() > 0 && !WithMarkers)) {
+  if (q.GetResumable()) {
+    q.UnprepareOpen();
+    return WithMarkers ? RunCallWithOutputs(Sql, Out) : RunQuery(Sql, Out);
+  }
+  // A library before version 6 cannot say whether a result varies: described columns without
+  // markers are then taken for the procedure's one result set. From version 6 on, a call whose
+  // result does not vary returns none, and its described columns are its output parameters.
+  if (FSession->Version() < 6 && q.GetFieldCount() > 0 && !WithMarkers) {
     bool ok = RunQuery(Sql, Out);
-    if (ok && WithMarkers)
-      Out.Info("(output parameters are not returned by a procedure that returns result sets)");
     q.UnprepareOpen();
     return ok;
   }
   q.UnprepareOpen();
   return RunExecute(Sql, WithMarkers, Out);
+}
+
+namespace {
+
+// Connection variables made for one call, dropped again however the call ends.
+class TOutputVariables {
+ public:
+  explicit TOutputVariables(TAsaSQL& Q) : FQuery(Q) {}
+  TOutputVariables(const TOutputVariables&) = delete;
+  TOutputVariables& operator=(const TOutputVariables&) = delete;
+  ~TOutputVariables() {
+    for (const std::string& n : FNames) {
+      try {
+        FQuery.ExecuteImmediate(AnsiString("DROP VARIABLE " + n));
+      } catch (const Exception&) {
+        // The connection is gone or the variable with it: nothing is left to drop.
+      }
+    }
+  }
+  bool Create(const std::string& Name, const std::string& Type) {
+    if (!FQuery.ExecuteImmediate(AnsiString("CREATE VARIABLE " + Name + " " + Type))) return false;
+    FNames.push_back(Name);
+    return true;
+  }
+  const std::vector<std::string>& Names() const { return FNames; }
+
+ private:
+  TAsaSQL& FQuery;
+  std::vector<std::string> FNames;
+};
+
+}  // namespace
+
+// A call with output markers that also returns result sets. Opening it as a cursor brings no
+// output values back, so each marker becomes a connection variable of its parameter's declared
+// type (from the catalog): the procedure stores into the variables, the result sets are
+// printed, then the variables are read and shown as the output parameters.
+bool TAsaDatabase::RunCallWithOutputs(const std::string& Sql, TPrinter& Out) {
+  TAsaSQL& q = *FQuery;
+  struct TParam {
+    std::string Name, Type;
+    bool Output = false;
+  };
+  TCallText call = ParseCallText(Sql);
+  std::vector<TParam> params;
+  if (call.Ok) {
+    std::string name = call.Name;
+    for (size_t p = name.find('\''); p != std::string::npos; p = name.find('\'', p + 2)) name.insert(p, 1, '\'');
+    TAsaSQL catalog(nullptr);
+    catalog.SetSession(FSession.get());
+    bool row = catalog.OpenRead(
+        AnsiString("SELECT pp.parm_name, pp.parm_mode_out, d.domain_name, pp.width, pp.scale FROM sys.sysprocparm pp "
+                   "JOIN sys.sysprocedure p ON p.proc_id = pp.proc_id JOIN sys.sysdomain d ON d.domain_id = pp.domain_id "
+                   "WHERE p.proc_name = '" + name + "' AND pp.parm_type = 0 ORDER BY pp.parm_id"),
+        {ZylEmptyParam});
+    for (; row; row = catalog.Next()) {
+      Variant v;
+      auto text = [&](int32_t i) {
+        catalog.GetFieldValue(Variant(i), v);
+        return catalog.IsFieldNull(Variant(i)) ? std::string() : std::string(v.AsString());
+      };
+      TParam p;
+      p.Name = text(0);
+      p.Output = Upper(text(1)) == "Y";
+      std::string domain = text(2), width = text(3), scale = text(4);
+      const std::string d = Upper(domain);
+      if (d == "DECIMAL" || d == "NUMERIC") p.Type = domain + "(" + width + "," + scale + ")";
+      else if (d == "CHAR" || d == "VARCHAR" || d == "BINARY" || d == "VARBINARY") p.Type = domain + "(" + width + ")";
+      else p.Type = domain;
+      params.push_back(p);
+    }
+    catalog.Close();
+  }
+  // Each marker must be a whole argument standing for an output parameter.
+  std::vector<const TParam*> outputs;
+  size_t positional = 0;
+  bool usable = call.Ok && !params.empty();
+  for (const std::string& arg : call.Args) {
+    if (!usable) break;
+    const TParam* target = nullptr;
+    std::string value = arg;
+    size_t eq = arg.find('=');
+    std::string named = eq == std::string::npos ? std::string() : Trim(arg.substr(0, eq));
+    bool isName = !named.empty() && HasMarkers(arg.substr(eq + 1)) && !HasMarkers(named);
+    if (isName) {
+      value = Trim(arg.substr(eq + 1));
+      for (const TParam& p : params)
+        if (Upper(p.Name) == Upper(named)) target = &p;
+    } else if (positional < params.size()) {
+      target = &params[positional++];
+    }
+    if (!HasMarkers(value)) continue;
+    if (value != "?" || !target || !target->Output) usable = false;
+    else outputs.push_back(target);
+  }
+  if (!usable || outputs.size() != MarkerPositions(Sql).size()) {
+    bool ok = RunQuery(Sql, Out);
+    if (ok) Out.Info("(output parameters are not returned by a procedure that returns result sets)");
+    return ok;
+  }
+  TOutputVariables vars(q);
+  for (size_t k = 0; k < outputs.size(); ++k)
+    if (!vars.Create("zyl_isql_out_" + std::to_string(k + 1), outputs[k]->Type)) return false;
+  if (!RunQuery(ReplaceMarkers(Sql, vars.Names()), Out)) return false;
+  std::string select = "SELECT ";
+  for (size_t k = 0; k < vars.Names().size(); ++k) select += (k ? ", " : "") + vars.Names()[k];
+  if (!q.OpenRead(AnsiString(select), {ZylEmptyParam})) {
+    q.Close();
+    return FSession->GetLastErrorCode() >= 0;
+  }
+  std::vector<TColumn> labels;
+  std::vector<TCell> values;
+  for (size_t k = 0; k < outputs.size(); ++k) {
+    const int32_t i = static_cast<int32_t>(k);
+    labels.push_back({outputs[k]->Name, IsNumericType(q.GetFieldType(Variant(i)))});
+    values.push_back(CellOfField(q, i));
+  }
+  q.Close();
+  Out.OutParams(labels, values);
+  return true;
 }
 
 bool TAsaDatabase::RunQuery(const std::string& Sql, TPrinter& Out) {

@@ -42,6 +42,7 @@ class TAsaDatabase : public TDatabase {
   bool RunQuery(const std::string& Sql, TPrinter& Out);
   bool RunCall(const std::string& Sql, bool WithMarkers, TPrinter& Out);
   bool RunExecute(const std::string& Sql, bool WithMarkers, TPrinter& Out);
+  bool RunCallWithOutputs(const std::string& Sql, TPrinter& Out);
   void PrintResultSet(TZyloSQL& Q, bool HasRow, TPrinter& Out);
   void PrintCurrentRow(TPrinter& Out);
   void Warn();  // a warning the last call left is shown as it arrives

@@ -210,7 +210,8 @@ std::string LeadingKeyword(const std::string& Sql) {
   return Upper(Sql.substr(b, i - b));
 }
 
-bool HasMarkers(const std::string& Sql) {
+std::vector<size_t> MarkerPositions(const std::string& Sql) {
+  std::vector<size_t> at;
   char quote = 0;
   const size_t n = Sql.size();
   for (size_t i = 0; i < n; ++i) {
@@ -224,18 +225,106 @@ bool HasMarkers(const std::string& Sql) {
       while (i < n && Sql[i] != '\n') ++i;
     } else if (c == '/' && next == '*') {
       size_t end = Sql.find("*/", i + 2);
-      if (end == std::string::npos) return false;
+      if (end == std::string::npos) break;
       i = end + 1;
     } else if (c == '?') {
-      return true;
+      at.push_back(i);
     }
   }
-  return false;
+  return at;
+}
+
+bool HasMarkers(const std::string& Sql) { return !MarkerPositions(Sql).empty(); }
+
+std::string ReplaceMarkers(const std::string& Sql, const std::vector<std::string>& Names) {
+  std::vector<size_t> at = MarkerPositions(Sql);
+  std::string out;
+  size_t from = 0;
+  for (size_t k = 0; k < at.size() && k < Names.size(); ++k) {
+    out.append(Sql, from, at[k] - from);
+    out += Names[k];
+    from = at[k] + 1;
+  }
+  out.append(Sql, from, std::string::npos);
+  return out;
 }
 
 bool ReturnsRows(const std::string& Sql) {
   std::string k = LeadingKeyword(Sql);
   return k == "SELECT" || k == "WITH" || k == "CALL" || k == "EXEC" || k == "EXECUTE" || k == "VALUES";
+}
+
+namespace {
+
+// One identifier at i, double-quoted or plain; i moves past it. Empty when there is none.
+std::string IdentifierAt(const std::string& Sql, size_t& i) {
+  const size_t n = Sql.size();
+  if (i < n && Sql[i] == '"') {
+    size_t e = Sql.find('"', i + 1);
+    if (e == std::string::npos) return std::string();
+    std::string name = Sql.substr(i + 1, e - i - 1);
+    i = e + 1;
+    return name;
+  }
+  size_t b = i;
+  while (i < n && IsWordChar(Sql[i])) ++i;
+  return Sql.substr(b, i - b);
+}
+
+}  // namespace
+
+TCallText ParseCallText(const std::string& Sql) {
+  TCallText call;
+  const size_t n = Sql.size();
+  size_t i = 0;
+  auto skipSpace = [&] {
+    while (i < n && std::isspace(static_cast<unsigned char>(Sql[i]))) ++i;
+  };
+  skipSpace();
+  std::string verb = Upper(IdentifierAt(Sql, i));
+  if (verb != "CALL" && verb != "EXEC" && verb != "EXECUTE") return call;
+  skipSpace();
+  std::string name = IdentifierAt(Sql, i);
+  while (!name.empty() && i < n && Sql[i] == '.') {  // owner.name: the last part names it
+    ++i;
+    name = IdentifierAt(Sql, i);
+  }
+  if (name.empty()) return call;
+  call.Name = name;
+  skipSpace();
+  if (i == n || Sql[i] == ';') {
+    call.Ok = true;
+    return call;
+  }
+  if (Sql[i] != '(') return call;
+  int depth = 0;
+  char quote = 0;
+  std::string arg;
+  for (++i; i < n; ++i) {
+    char c = Sql[i];
+    if (quote) {
+      if (c == quote) quote = 0;
+    } else if (c == '\'' || c == '"') {
+      quote = c;
+    } else if (c == '(') {
+      ++depth;
+    } else if (c == ')' && depth > 0) {
+      --depth;
+    } else if (c == ')') {
+      std::string last = Trim(arg);
+      if (!last.empty() || !call.Args.empty()) call.Args.push_back(last);
+      ++i;
+      skipSpace();
+      call.Ok = i == n || Sql[i] == ';';
+      return call;
+    } else if (c == ',' && depth == 0) {
+      call.Args.push_back(Trim(arg));
+      arg.clear();
+      continue;
+    }
+    arg += c;
+  }
+  return call;  // unbalanced
 }
 
 }  // namespace zylisql

@@ -55,9 +55,23 @@ class TStatementSplitter {
 // The first keyword of a statement, upper case ("" when it starts otherwise; a leading "(" is
 // passed over, so "(SELECT ...) UNION ..." gives SELECT).
 std::string LeadingKeyword(const std::string& Sql);
+// Where the text holds "?" host-variable markers outside quotes and comments, in order.
+std::vector<size_t> MarkerPositions(const std::string& Sql);
 // True when the text holds a "?" host-variable marker outside quotes and comments.
 bool HasMarkers(const std::string& Sql);
+// The text with its first Names.size() markers replaced by those names, in order.
+std::string ReplaceMarkers(const std::string& Sql, const std::vector<std::string>& Names);
 // Whether a statement can return a result set and is therefore opened as a cursor.
 bool ReturnsRows(const std::string& Sql);
+
+// A procedure call taken apart: the procedure's name (without owner or quotes) and the text of
+// each argument, split at the commas outside quotes and parentheses. Ok is false when the text
+// is no "CALL name" / "CALL name(...)" with balanced parentheses.
+struct TCallText {
+  bool Ok = false;
+  std::string Name;
+  std::vector<std::string> Args;
+};
+TCallText ParseCallText(const std::string& Sql);
 
 }  // namespace zylisql
