@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "dblib/Catalog.h"
-#include "dblib/Dialect.h"
-#include "dblib/Errors.h"
-#include "dblib/Sqlite.h"
-#include "dblib/Users.h"
+#include "dblib/sql/Dialect.h"
+#include "dblib/sql/Errors.h"
+#include "dblib/sqlite/Catalog.h"
+#include "dblib/sqlite/Sqlite.h"
+#include "dblib/sqlite/Users.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "dblib/Convert.h"
-#include "dblib/Errors.h"
+#include "dblib/sql/Convert.h"
+#include "dblib/sql/Errors.h"
 
 using namespace dbl;
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "dblib/Dialect.h"
+#include "dblib/sql/Dialect.h"
 
 using dbl::AnalyzeSelect;
 using dbl::Classify;

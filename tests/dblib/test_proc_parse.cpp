@@ -2,8 +2,8 @@
 // statements end, and the identifier replacement the interpreter binds variables with.
 #include <gtest/gtest.h>
 
-#include "dblib/Errors.h"
-#include "dblib/ProcLang.h"
+#include "dblib/proc/ProcLang.h"
+#include "dblib/sql/Errors.h"
 
 using namespace dbl;
 

@@ -9,8 +9,8 @@
 #include <map>
 #include <thread>
 
-#include "dblib/Errors.h"
-#include "dblib/ProcRun.h"
+#include "dblib/proc/ProcRun.h"
+#include "dblib/sql/Errors.h"
 
 using namespace dbl;
 

@@ -4,8 +4,8 @@
 #include <map>
 #include <string>
 
-#include "dblib/TypeMap.h"
 #include "dblib/esql.h"
+#include "dblib/sql/TypeMap.h"
 
 using dbl::InferExpressionType;
 using dbl::MapDeclaredType;

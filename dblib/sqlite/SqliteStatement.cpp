@@ -1,0 +1,562 @@
+// Preparing and running statements on a SQLite connection, and the statements the library
+// carries out itself.
+#include "dblib/sqlite/SqliteStatement.h"
+
+#include <cctype>
+#include <cstring>
+#include <functional>
+#include <optional>
+
+#include "dblib/engine/Cursor.h"
+#include "dblib/engine/Registry.h"
+#include "dblib/sqlite/SqliteErrors.h"
+#include "dblib/sqlite/StatementSeams.h"
+#include "dblib/sqlite/Users.h"
+
+namespace dbl {
+namespace {
+
+std::vector<PrepareHook>& Hooks() {
+  static std::vector<PrepareHook> hooks;
+  return hooks;
+}
+
+// ---- a small lexer for the statements we parse ourselves ----
+struct Lexer {
+  std::string_view s;
+  size_t i = 0;
+  void Skip() {
+    for (;;) {
+      while (i < s.size() && std::isspace(static_cast<unsigned char>(s[i]))) ++i;
+      if (s.substr(i, 2) == "--" || s.substr(i, 2) == "//") {
+        while (i < s.size() && s[i] != '\n') ++i;
+      } else if (s.substr(i, 2) == "/*") {
+        auto e = s.find("*/", i + 2);
+        i = e == std::string_view::npos ? s.size() : e + 2;
+      } else {
+        return;
+      }
+    }
+  }
+  bool AtEnd() {
+    Skip();
+    while (i < s.size() && s[i] == ';') {
+      ++i;
+      Skip();
+    }
+    return i >= s.size();
+  }
+  // Identifier or keyword (plain, "quoted" or [bracketed]); empty when none.
+  std::string Word() {
+    Skip();
+    if (i >= s.size()) return {};
+    if (s[i] == '"' || s[i] == '[' || s[i] == '`') {
+      char close = s[i] == '[' ? ']' : s[i];
+      size_t e = s.find(close, i + 1);
+      if (e == std::string_view::npos) return {};
+      std::string w(s.substr(i + 1, e - i - 1));
+      i = e + 1;
+      return w;
+    }
+    size_t st = i;
+    while (i < s.size() && (std::isalnum(static_cast<unsigned char>(s[i])) || s[i] == '_' || s[i] == '@' ||
+                            s[i] == '$' || static_cast<unsigned char>(s[i]) >= 0x80))
+      ++i;
+    return std::string(s.substr(st, i - st));
+  }
+  std::string Keyword() { return UpperName(Word()); }
+  bool Accept(std::string_view kw) {
+    size_t save = i;
+    if (Keyword() == kw) return true;
+    i = save;
+    return false;
+  }
+  bool Char(char c) {
+    Skip();
+    if (i < s.size() && s[i] == c) {
+      ++i;
+      return true;
+    }
+    return false;
+  }
+  // 'string' (doubled quote inside), "string", or a bare word.
+  std::optional<std::string> StringOrWord() {
+    Skip();
+    if (i < s.size() && s[i] == '\'') {
+      std::string out;
+      for (++i; i < s.size(); ++i) {
+        if (s[i] == '\'') {
+          if (i + 1 < s.size() && s[i + 1] == '\'') {
+            out += '\'';
+            ++i;
+            continue;
+          }
+          ++i;
+          return out;
+        }
+        out += s[i];
+      }
+      return std::nullopt;
+    }
+    std::string w = Word();
+    if (w.empty()) return std::nullopt;
+    return w;
+  }
+  std::string_view Rest() {
+    Skip();
+    auto r = s.substr(i);
+    while (!r.empty() && (r.back() == ';' || std::isspace(static_cast<unsigned char>(r.back())))) r.remove_suffix(1);
+    return r;
+  }
+};
+
+[[noreturn]] void Syntax(std::string_view text, size_t at) {
+  std::string near(text.substr(at, 20));
+  if (auto nl = near.find_first_of("\r\n"); nl != std::string::npos) near.erase(nl);
+  throw SqlError(SQLE_SYNTAX_ERROR, {near.empty() ? "end of statement" : near, ""}, int(at));
+}
+
+// A statement carried out by the library; run receives the input values.
+class LocalStatement : public Statement {
+ public:
+  using Run = std::function<ExecResult(const std::vector<Value>&)>;
+  LocalStatement(std::string text, Run run) : text_(std::move(text)), run_(std::move(run)) {}
+  const std::string& Text() const override { return text_; }
+  void DescribeOutput(std::vector<ColumnDesc>& out, bool& mayVary) override {
+    out.clear();
+    mayVary = false;
+  }
+  void DescribeInput(std::vector<ParamDesc>& out) override { DescribeMarkers(text_, out); }
+  bool HasResultSet() const override { return false; }
+  ExecResult Execute(const std::vector<Value>& in, std::vector<Value>* out) override {
+    if (out) out->clear();
+    return run_(in);
+  }
+  std::unique_ptr<Cursor> Open(const std::vector<Value>&, const CursorOptions&) override {
+    throw SqlError(SQLE_OPEN_CURSOR_ERROR);
+  }
+
+ private:
+  std::string text_;
+  Run run_;
+};
+
+// Evaluates one expression on the connection ("SELECT expr").
+Value Evaluate(SqliteConnection& conn, std::string_view expr, const std::vector<Value>& in) {
+  std::string sql = "SELECT " + conn.Translate(expr);
+  sqlite3_stmt* st = conn.PrepareRaw(sql);
+  Value v;
+  try {
+    SqliteConnection::Bind(st, in);
+    int rc = sq::step(st);
+    if (rc == SQLITE_ROW) v = SqliteConnection::ColumnValue(st, 0);
+    else if (rc != SQLITE_DONE) ThrowSqlite(conn.Handle(), rc, sql);
+  } catch (...) {
+    sq::finalize(st);
+    throw;
+  }
+  sq::finalize(st);
+  return v;
+}
+
+// Keeps a variable's value in the storage class its declared type asks for.
+Value Coerce(const std::string& type, Value v) {
+  std::string t = UpperName(type);
+  if (v.IsNull()) return v;
+  if (t.find("BINARY") != std::string::npos || t.find("BLOB") != std::string::npos || t == "IMAGE") {
+    if (v.kind != Value::Kind::Blob) return Value::Blob(v.ToText());
+    return v;
+  }
+  if (t.find("CHAR") != std::string::npos || t.find("TEXT") != std::string::npos) {
+    if (v.kind != Value::Kind::Text) return Value::Text(v.ToText());
+  }
+  return v;
+}
+
+std::unique_ptr<Statement> PrepareVariable(SqliteConnection& conn, std::string_view text, Lexer& lx, bool create) {
+  std::string name = lx.Word();
+  if (name.empty()) Syntax(text, lx.i);
+  if (create) {
+    std::string type(lx.Rest());
+    if (type.empty()) Syntax(text, lx.i);
+    return std::make_unique<LocalStatement>(std::string(text), [&conn, name, type](const std::vector<Value>&) {
+      conn.CreateVariable(name, type);
+      return ExecResult{};
+    });
+  }
+  if (!lx.AtEnd()) Syntax(text, lx.i);
+  return std::make_unique<LocalStatement>(std::string(text), [&conn, name](const std::vector<Value>&) {
+    conn.DropVariable(name);
+    return ExecResult{};
+  });
+}
+
+// SET v = expr, with `SET v = v || expr` appending to the value without a round trip through
+// text (binary pieces keep every byte).
+std::unique_ptr<Statement> PrepareSetVariable(SqliteConnection& conn, std::string_view text, const std::string& name,
+                                              Lexer& lx) {
+  std::string expr(lx.Rest());
+  if (expr.empty()) Syntax(text, lx.i);
+  std::optional<std::string> appended;
+  {
+    Lexer e{expr};
+    if (UpperName(e.Word()) == UpperName(name)) {
+      e.Skip();
+      if (e.s.substr(e.i, 2) == "||") {
+        e.i += 2;
+        appended = std::string(e.Rest());
+      }
+    }
+  }
+  return std::make_unique<LocalStatement>(
+      std::string(text), [&conn, name, expr, appended](const std::vector<Value>& in) {
+        Value current;
+        if (!conn.GetVariable(name, current)) throw SqlError(SQLE_VARIABLE_NOT_FOUND, {name});
+        std::string type = conn.VariableType(name);
+        if (appended) {
+          Value piece = Evaluate(conn, *appended, in);
+          if (current.IsNull()) {
+            conn.SetVariable(name, Coerce(type, piece));
+          } else if (!piece.IsNull()) {
+            Value joined = current.kind == Value::Kind::Blob || piece.kind == Value::Kind::Blob
+                               ? Value::Blob(current.ToText() + piece.ToText())
+                               : Value::Text(current.ToText() + piece.ToText());
+            conn.SetVariable(name, Coerce(type, std::move(joined)));
+          } else {
+            conn.SetVariable(name, Value());  // NULL || x is NULL in SQL
+          }
+        } else {
+          conn.SetVariable(name, Coerce(type, Evaluate(conn, expr, in)));
+        }
+        return ExecResult{};
+      });
+}
+
+std::unique_ptr<Statement> PrepareSetOption(SqliteConnection& conn, std::string_view text, Lexer& lx, bool temporary) {
+  std::string first = lx.Word();
+  if (first.empty()) Syntax(text, lx.i);
+  std::string user, name = first;
+  if (lx.Char('.')) {
+    user = first;
+    name = lx.Word();
+    if (name.empty()) Syntax(text, lx.i);
+  }
+  if (!lx.Char('=')) Syntax(text, lx.i);
+  lx.Skip();
+  std::string value;
+  if (lx.i < lx.s.size() && lx.s[lx.i] == '\'') {
+    auto v = lx.StringOrWord();
+    if (!v) Syntax(text, lx.i);
+    value = *v;
+  } else {
+    value = std::string(lx.Rest());
+    lx.i = lx.s.size();
+  }
+  if (!lx.AtEnd()) Syntax(text, lx.i);
+  return std::make_unique<LocalStatement>(std::string(text), [&conn, user, name, value, temporary](const std::vector<Value>&) {
+    conn.SetOption(user, name, value, temporary);
+    return ExecResult{};
+  });
+}
+
+std::unique_ptr<Statement> PrepareGrant(SqliteConnection& conn, std::string_view text, Lexer& lx, bool grant) {
+  if (!lx.Accept("CONNECT")) throw SqlError(SQLE_NOT_IMPLEMENTED, {grant ? "GRANT" : "REVOKE"});
+  if (!lx.Accept(grant ? "TO" : "FROM")) Syntax(text, lx.i);
+  std::vector<std::string> names;
+  do {
+    std::string n = lx.Word();
+    if (n.empty()) Syntax(text, lx.i);
+    names.push_back(n);
+  } while (lx.Char(','));
+  std::vector<std::optional<std::string>> passwords(names.size());
+  if (grant && lx.Accept("IDENTIFIED")) {
+    if (!lx.Accept("BY")) Syntax(text, lx.i);
+    size_t k = 0;
+    do {
+      auto p = lx.StringOrWord();
+      if (!p || k >= names.size()) Syntax(text, lx.i);
+      passwords[k++] = *p;
+    } while (lx.Char(','));
+    if (k != names.size()) Syntax(text, lx.i);
+  }
+  if (!lx.AtEnd()) Syntax(text, lx.i);
+  return std::make_unique<LocalStatement>(std::string(text), [&conn, names, passwords, grant](const std::vector<Value>&) {
+    if (conn.Utility()) throw SqlError(SQLE_PERMISSION_DENIED, {"not in the utility database"});
+    bool self = names.size() == 1 && UpperName(names[0]) == UpperName(conn.UserName());
+    // Anyone may change their own password; everything else needs DBA authority.
+    if (!conn.IsDba() && !(grant && self)) throw SqlError(SQLE_PERMISSION_DENIED, {grant ? "GRANT" : "REVOKE"});
+    conn.ImplicitCommit();
+    sq::exec(conn.Handle(), "BEGIN", nullptr, nullptr, nullptr);
+    try {
+      for (size_t k = 0; k < names.size(); ++k) {
+        if (grant) users::GrantConnect(conn.Handle(), names[k], passwords[k]);
+        else users::RevokeConnect(conn.Handle(), names[k]);
+      }
+      conn.Commit();
+    } catch (...) {
+      conn.Rollback();
+      throw;
+    }
+    return ExecResult{};
+  });
+}
+
+std::unique_ptr<Statement> PrepareDatabaseFile(SqliteConnection& conn, std::string_view text, Lexer& lx, bool create) {
+  auto file = lx.StringOrWord();
+  if (!file) Syntax(text, lx.i);
+  // Options after the file name (page size, collation ...) have no meaning for our files.
+  std::string f = *file;
+  return std::make_unique<LocalStatement>(std::string(text), [&conn, f, create](const std::vector<Value>&) {
+    if (!conn.Utility()) throw SqlError(SQLE_PERMISSION_DENIED, {"only in the utility database"});
+    if (create) {
+      CreateDatabaseFile(f);
+    } else {
+      for (auto& engineName : std::vector<std::string>{conn.EngineName()}) {
+        if (auto e = Registry::Get().Find(engineName); e && e->FindFile(f))
+          throw SqlError(SQLE_MUST_BE_ONLY_CONNECTION, {engineName});
+      }
+      DropDatabaseFile(f);
+    }
+    return ExecResult{};
+  });
+}
+
+// Replaces identifier `name` (outside quotes, not after '.' or ':') with zyl_getvar('name').
+std::string ResolveVariable(const std::string& sql, const std::string& name) {
+  std::string out;
+  size_t i = 0;
+  while (i < sql.size()) {
+    char c = sql[i];
+    if (c == '\'' || c == '"') {
+      size_t e = i + 1;
+      while (e < sql.size()) {
+        if (sql[e] == c) {
+          if (e + 1 < sql.size() && sql[e + 1] == c) {
+            e += 2;
+            continue;
+          }
+          break;
+        }
+        ++e;
+      }
+      out.append(sql, i, e + 1 - i);
+      i = e + 1;
+      continue;
+    }
+    if (std::isalpha(static_cast<unsigned char>(c)) || c == '_') {
+      size_t e = i;
+      while (e < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[e])) || sql[e] == '_')) ++e;
+      std::string word = sql.substr(i, e - i);
+      char before = i > 0 ? sql[i - 1] : ' ';
+      if (strcasecmp(word.c_str(), name.c_str()) == 0 && before != '.' && before != ':' && before != '@') {
+        out += "zyl_getvar('" + name + "')";
+      } else {
+        out += word;
+      }
+      i = e;
+      continue;
+    }
+    out += c;
+    ++i;
+  }
+  return out;
+}
+
+}  // namespace
+
+void RegisterPrepareHook(PrepareHook hook) { Hooks().push_back(hook); }
+
+std::vector<std::string> LeadingWords(std::string_view text, size_t n) {
+  Lexer lx{text};
+  std::vector<std::string> out;
+  while (out.size() < n) {
+    std::string w = lx.Keyword();
+    if (w.empty()) break;
+    out.push_back(w);
+  }
+  return out;
+}
+
+// ---- SqliteConnection: preparing ----
+
+std::string SqliteConnection::Translate(std::string_view text) { return TranslateDialect(*this, text); }
+
+sqlite3_stmt* SqliteConnection::PrepareRaw(const std::string& textIn) {
+  std::string text = textIn;
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    sqlite3_stmt* st = nullptr;
+    const char* tail = nullptr;
+    int rc = sq::prepare_v2(db_, text.c_str(), int(text.size()), &st, &tail);
+    if (rc == SQLITE_OK) {
+      if (!st) throw SqlError(SQLE_SYNTAX_ERROR, {"end of statement", ""}, 0);  // blank text
+      // Only one statement per request: trailing text other than blanks and ';' is an error.
+      for (const char* p = tail; p && *p; ++p) {
+        if (!std::isspace(static_cast<unsigned char>(*p)) && *p != ';') {
+          sq::finalize(st);
+          Syntax(text, size_t(p - text.c_str()));
+        }
+      }
+      return st;
+    }
+    SqlError e = FromSqlite(db_, rc, text);
+    if (e.Code() == SQLE_COLUMN_NOT_FOUND && !e.Args().empty() && HasVariable(e.Args()[0])) {
+      std::string resolved = ResolveVariable(text, e.Args()[0]);
+      if (resolved != text) {
+        text = resolved;
+        continue;
+      }
+    }
+    throw e;
+  }
+  throw SqlError(SQLE_STATEMENT_ERROR);
+}
+
+void SqliteConnection::Bind(sqlite3_stmt* st, const std::vector<Value>& in) {
+  int n = sq::bind_parameter_count(st);
+  if (int(in.size()) < n) throw SqlError(SQLE_NOT_ENOUGH_HOST_VARS);
+  sqlite3* db = sq::db_handle(st);
+  for (int i = 1; i <= n; ++i) {
+    const Value& v = in[size_t(i - 1)];
+    int rc;
+    switch (v.kind) {
+      case Value::Kind::Null: rc = sq::bind_null(st, i); break;
+      case Value::Kind::Integer: rc = sq::bind_int64(st, i, v.i); break;
+      case Value::Kind::Real: rc = sq::bind_double(st, i, v.d); break;
+      case Value::Kind::Text: rc = sq::bind_text(st, i, v.bytes.data(), int(v.bytes.size()), SQLITE_TRANSIENT); break;
+      default: rc = sq::bind_blob(st, i, v.bytes.data(), int(v.bytes.size()), SQLITE_TRANSIENT); break;
+    }
+    if (rc != SQLITE_OK) ThrowSqlite(db, rc);
+  }
+}
+
+Value SqliteConnection::ColumnValue(sqlite3_stmt* st, int i) {
+  switch (sq::column_type(st, i)) {
+    case SQLITE_INTEGER: return Value::Int(sq::column_int64(st, i));
+    case SQLITE_FLOAT: return Value::Real(sq::column_double(st, i));
+    case SQLITE_TEXT: {
+      const unsigned char* t = sq::column_text(st, i);
+      return Value::Text(std::string(reinterpret_cast<const char*>(t), size_t(sq::column_bytes(st, i))));
+    }
+    case SQLITE_BLOB: {
+      const void* b = sq::column_blob(st, i);
+      int n = sq::column_bytes(st, i);
+      return Value::Blob(n ? std::string(static_cast<const char*>(b), size_t(n)) : std::string());
+    }
+    default: return Value();
+  }
+}
+
+std::unique_ptr<Statement> SqliteConnection::Prepare(std::string_view text) {
+  Lexer lx{text};
+  std::string w1 = lx.Keyword();
+  if (w1.empty()) {
+    // Texts that do not start with a word (e.g. "? = CALL f(?)") may still be a hook's.
+    for (PrepareHook hook : Hooks())
+      if (auto st = hook(*this, text)) return st;
+    throw SqlError(SQLE_SYNTAX_ERROR, {"end of statement", ""}, 0);
+  }
+  size_t afterFirst = lx.i;
+  std::string w2 = lx.Keyword();
+  size_t afterSecond = lx.i;
+  if (w1 == "CREATE" && w2 == "VARIABLE") return PrepareVariable(*this, text, lx, true);
+  if (w1 == "DROP" && w2 == "VARIABLE") return PrepareVariable(*this, text, lx, false);
+  if (w1 == "SET" && w2 == "OPTION") return PrepareSetOption(*this, text, lx, false);
+  if (w1 == "SET" && w2 == "TEMPORARY" && lx.Accept("OPTION")) return PrepareSetOption(*this, text, lx, true);
+  if (w1 == "GRANT" || w1 == "REVOKE") {
+    lx.i = afterFirst;
+    return PrepareGrant(*this, text, lx, w1 == "GRANT");
+  }
+  if ((w1 == "CREATE" || w1 == "DROP") && w2 == "DATABASE") return PrepareDatabaseFile(*this, text, lx, w1 == "CREATE");
+  if ((w1 == "COMMIT" || w1 == "ROLLBACK") && (w2.empty() || w2 == "WORK" || w2 == "TRANSACTION" || w2 == "TRAN")) {
+    if (!lx.AtEnd()) Syntax(text, lx.i);
+    bool commit = w1 == "COMMIT";
+    return std::make_unique<LocalStatement>(std::string(text), [this, commit](const std::vector<Value>&) {
+      if (commit) Commit();
+      else Rollback();
+      return ExecResult{};
+    });
+  }
+  if (w1 == "SET" && !w2.empty()) {
+    // SET v = expr for a connection variable; other SET statements go on to the dialect.
+    lx.i = afterSecond;
+    if (HasVariable(w2) && lx.Char('=')) {
+      Lexer nameLx{text};
+      nameLx.Word();
+      return PrepareSetVariable(*this, text, nameLx.Word(), lx);
+    }
+    lx.i = afterSecond;
+    if (!HasVariable(w2) && lx.Char('=')) throw SqlError(SQLE_VARIABLE_NOT_FOUND, {w2});
+  }
+  for (PrepareHook hook : Hooks())
+    if (auto st = hook(*this, text)) return st;
+  if (Utility() && !(w1 == "SELECT" || w1 == "VALUES"))
+    throw SqlError(SQLE_PERMISSION_DENIED, {"only CREATE DATABASE and DROP DATABASE in the utility database"});
+  bool defines = w1 == "CREATE" || w1 == "ALTER" || w1 == "DROP";
+  std::string translated = Translate(text);
+  return std::make_unique<SqlStatement>(*this, std::string(text), std::move(translated), defines);
+}
+
+ExecResult SqliteConnection::ExecuteImmediate(std::string_view text) {
+  auto st = Prepare(text);
+  return st->Execute({}, nullptr);
+}
+
+// ---- SqlStatement ----
+
+SqlStatement::SqlStatement(SqliteConnection& conn, std::string text, std::string translated, bool definesObjects)
+    : conn_(conn), text_(std::move(text)), translated_(std::move(translated)), definesObjects_(definesObjects) {
+  st_ = conn_.PrepareRaw(translated_);
+  // Keep the variable-resolved text, so cursors opened later prepare what SQLite accepted.
+  if (const char* s = sq::sql(st_)) translated_ = s;
+}
+
+SqlStatement::~SqlStatement() { sq::finalize(st_); }
+
+bool SqlStatement::HasResultSet() const { return sq::column_count(st_) > 0; }
+
+void SqlStatement::DescribeOutput(std::vector<ColumnDesc>& out, bool& mayVary) {
+  mayVary = false;
+  DescribeColumns(conn_, st_, translated_, out);
+}
+
+void SqlStatement::DescribeInput(std::vector<ParamDesc>& out) { DescribeParameters(conn_, st_, text_, out); }
+
+ExecResult SqlStatement::Execute(const std::vector<Value>& in, std::vector<Value>* out) {
+  if (out) out->clear();
+  bool writes = !sq::stmt_readonly(st_);
+  if (definesObjects_) conn_.ImplicitCommit();
+  else if (writes) conn_.BeginIfNeeded();
+  sq::reset(st_);
+  sq::clear_bindings(st_);
+  ExecResult r;
+  try {
+    SqliteConnection::Bind(st_, in);
+    int rows = 0, rc;
+    while ((rc = sq::step(st_)) == SQLITE_ROW) {
+      if (out) {
+        if (++rows > 1) throw SqlError(SQLE_TOO_MANY_RECORDS);
+        int n = sq::column_count(st_);
+        for (int i = 0; i < n; ++i) out->push_back(SqliteConnection::ColumnValue(st_, i));
+      }
+    }
+    if (rc != SQLITE_DONE) ThrowSqlite(conn_.Handle(), rc, translated_);
+    if (out && rows == 0 && sq::column_count(st_) > 0) r.warning = SQLE_NOTFOUND;
+    if (writes && !definesObjects_) r.rowsAffected = sq::changes(conn_.Handle());
+  } catch (...) {
+    sq::reset(st_);
+    throw;
+  }
+  sq::reset(st_);
+  if (definesObjects_) {
+    AfterDefinition(conn_, text_);
+    conn_.ImplicitCommit();
+  }
+  return r;
+}
+
+std::unique_ptr<Cursor> SqlStatement::Open(const std::vector<Value>& in, const CursorOptions& options) {
+  if (!HasResultSet()) throw SqlError(SQLE_OPEN_CURSOR_ERROR);
+  return OpenCursor(*this, in, options);
+}
+
+}  // namespace dbl
