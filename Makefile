@@ -4,6 +4,8 @@ ASAN_BUILD ?= build-asan
 BUILD_TYPE ?= RelWithDebInfo
 JOBS       ?= $(shell nproc)
 CTEST_ARGS ?= --output-on-failure -j $(JOBS)
+# A compiler cache, when the machine has one, makes rebuilds in several checkouts cheap.
+LAUNCHER   := $(if $(shell command -v ccache 2>/dev/null),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 
 .PHONY: all deps configure build test test-asan bench demo fuzz clean
 
@@ -13,7 +15,7 @@ deps:
 	@scripts/ensure-deps
 
 $(BUILD)/build.ninja: | deps
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(LAUNCHER)
 
 configure: $(BUILD)/build.ninja
 
@@ -25,13 +27,13 @@ test: build
 
 # The same suite under AddressSanitizer and UndefinedBehaviorSanitizer, in its own build folder.
 test-asan: deps
-	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZYL_SANITIZE=ON -DZYL_BENCH=OFF
+	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZYL_SANITIZE=ON -DZYL_BENCH=OFF $(LAUNCHER)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest $(CTEST_ARGS)
 
 BENCH_BUILD ?= build-bench
 bench: deps
-	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DZYL_TESTS=OFF
+	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DZYL_TESTS=OFF $(LAUNCHER)
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	@for b in $(BENCH_BUILD)/bench/bench_*; do [ -x "$$b" ] && "$$b" --benchmark_counters_tabular=true; done; true
 
@@ -41,7 +43,7 @@ demo: build
 
 # Bounded fuzz run of the SQL text scanner and extractors (clang + libFuzzer).
 fuzz: deps
-	cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang -DZYL_FUZZ=ON -DZYL_BENCH=OFF -DZYL_TESTS=OFF
+	cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang -DZYL_FUZZ=ON -DZYL_BENCH=OFF -DZYL_TESTS=OFF $(LAUNCHER)
 	cmake --build build-fuzz -j $(JOBS) --target fuzz_zylutil
 	mkdir -p build-fuzz/corpus
 	build-fuzz/tests/base/fuzz_zylutil -max_total_time=$${FUZZ_SECONDS:-60} -max_len=4096 build-fuzz/corpus tests/base/fuzz_seeds
