@@ -398,6 +398,29 @@ std::string BinaryAffinityPass(std::string_view sql) {
   return Apply(sql, std::move(edits));
 }
 
+// ---- pass 5: `//` line comments, which SQLite does not know, become `--` ----
+std::string SlashCommentPass(std::string_view sql) {
+  std::string out(sql);
+  if (sql.find("//") == std::string_view::npos) return out;
+  for (size_t i = 0; i < out.size(); ++i) {
+    char c = out[i];
+    if (c == '\'' || c == '"' || c == '`' || c == '[') {
+      const char close = c == '[' ? ']' : c;
+      for (++i; i < out.size() && out[i] != close; ++i) {
+      }
+    } else if (c == '-' && i + 1 < out.size() && out[i + 1] == '-') {
+      while (i < out.size() && out[i] != '\n') ++i;
+    } else if (c == '/' && i + 1 < out.size() && out[i + 1] == '*') {
+      size_t e = out.find("*/", i + 2);
+      i = e == std::string::npos ? out.size() : e + 1;
+    } else if (c == '/' && i + 1 < out.size() && out[i + 1] == '/') {
+      out[i] = out[i + 1] = '-';
+      while (i < out.size() && out[i] != '\n') ++i;
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 bool SameIdent(std::string_view a, std::string_view b) {
@@ -577,7 +600,16 @@ std::string TranslateSql(std::string_view sql, const DialectContext& ctx) {
   s = ConcatPass(s, ctx);
   s = TopPass(s);
   s = BinaryAffinityPass(s);
-  return AutoincrementPass(s);
+  s = AutoincrementPass(s);
+  return SlashCommentPass(s);
+}
+
+std::string_view StatementBody(std::string_view sql) {
+  std::vector<Token> t = Tokenize(sql);
+  size_t last = t.size();
+  while (last > 0 && t[last - 1].kind == Token::Semicolon) --last;
+  if (last == 0) return sql.substr(0, 0);
+  return sql.substr(t[0].pos, EndOf(t[last - 1]) - t[0].pos);
 }
 
 std::vector<std::string> MarkerNames(std::string_view sql) {
@@ -719,10 +751,13 @@ std::string WithRowidColumn(std::string_view sql, std::string_view column) {
     if (c == '"') quoted += '"';
   }
   quoted += '"';
-  std::string out(sql.substr(0, s.fromPos));
-  while (!out.empty() && std::isspace(static_cast<unsigned char>(out.back()))) out.pop_back();
-  out += ", " + quoted + ".rowid AS " + std::string(column) + " ";
-  out += sql.substr(s.fromPos);
+  // Right after the select list's last token: a comment between it and FROM stays behind the
+  // added column instead of swallowing it.
+  size_t at = s.fromPos;
+  for (const Token& k : Tokenize(sql.substr(0, s.fromPos))) at = EndOf(k);
+  std::string out(sql.substr(0, at));
+  out += ", " + quoted + ".rowid AS " + std::string(column);
+  out += sql.substr(at);
   return out;
 }
 

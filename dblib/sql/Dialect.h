@@ -17,6 +17,7 @@
 //   CURRENT TIMESTAMP / DATE / TIME           -> the local time stamp, date or time
 //   col type DEFAULT AUTOINCREMENT PRIMARY KEY -> col INTEGER PRIMARY KEY (SQLite's own key
 //                                             counter); without an inline key the clause is dropped
+//   // comment                                -> -- comment
 // SELECT ... FROM dummy and the sys.* catalog tables need no rewriting once the owner is gone:
 // they are views every connection gets (Catalog.h).
 #pragma once
@@ -90,6 +91,11 @@ struct DialectContext {
 // The application's text in SQLite's dialect (see the head of this file). Never fails: what it
 // does not understand it leaves alone.
 std::string TranslateSql(std::string_view sql, const DialectContext& ctx);
+
+// The statement without what surrounds it: leading and trailing blanks and comments, and
+// trailing semicolons. Text the library builds around a statement ("SELECT count(*) FROM
+// (...)") takes this, so it can never end inside the statement's last line comment.
+std::string_view StatementBody(std::string_view sql);
 
 // Host-variable markers of a text in order: the name after the colon, empty for '?'.
 std::vector<std::string> MarkerNames(std::string_view sql);

@@ -71,17 +71,19 @@ class SqliteCursor final : public Cursor {
       : conn_(conn), cols_(std::move(columns)), params_(in) {
     scroll_ = !options.NoScroll();
     readOnly_ = options.ReadOnly();
+    // The cursor builds queries around the statement (row count, re-reads): without its
+    // trailing comments and semicolons, so that nothing it adds ends up inside a comment.
+    base_ = std::string(StatementBody(translated));
     std::string table;
     std::string withRowid;
-    if (SingleTableSelect(translated, table)) withRowid = WithRowidColumn(translated, kRowidColumn);
+    if (SingleTableSelect(base_, table)) withRowid = WithRowidColumn(base_, kRowidColumn);
     if (!withRowid.empty()) {
       table_ = table;
       text_ = withRowid;
       rowid_ = true;
     } else {
-      text_ = translated;
+      text_ = base_;
     }
-    base_ = translated;
     StartStream();
     ncols_ = sq::column_count(stream_.st) - (rowid_ ? 1 : 0);
     if (cols_.empty()) {

@@ -9,6 +9,7 @@
 
 #include "dblib/engine/Cursor.h"
 #include "dblib/engine/Registry.h"
+#include "dblib/sql/Dialect.h"
 #include "dblib/sqlite/SqliteErrors.h"
 #include "dblib/sqlite/StatementSeams.h"
 #include "dblib/sqlite/Users.h"
@@ -102,11 +103,10 @@ struct Lexer {
     if (w.empty()) return std::nullopt;
     return w;
   }
+  // What is left of the statement, without trailing comments and semicolons.
   std::string_view Rest() {
     Skip();
-    auto r = s.substr(i);
-    while (!r.empty() && (r.back() == ';' || std::isspace(static_cast<unsigned char>(r.back())))) r.remove_suffix(1);
-    return r;
+    return StatementBody(s.substr(i));
   }
 };
 
@@ -327,6 +327,21 @@ std::string ResolveVariable(const std::string& sql, const std::string& name) {
   size_t i = 0;
   while (i < sql.size()) {
     char c = sql[i];
+    // Comments go through as written: a name or a quote inside one is no code.
+    if ((c == '-' || c == '/') && i + 1 < sql.size() && sql[i + 1] == c) {
+      size_t e = sql.find('\n', i);
+      e = e == std::string::npos ? sql.size() : e;
+      out.append(sql, i, e - i);
+      i = e;
+      continue;
+    }
+    if (c == '/' && i + 1 < sql.size() && sql[i + 1] == '*') {
+      size_t e = sql.find("*/", i + 2);
+      e = e == std::string::npos ? sql.size() : e + 2;
+      out.append(sql, i, e - i);
+      i = e;
+      continue;
+    }
     if (c == '\'' || c == '"') {
       size_t e = i + 1;
       while (e < sql.size()) {
@@ -389,11 +404,14 @@ sqlite3_stmt* SqliteConnection::PrepareRaw(const std::string& textIn) {
     int rc = sq::prepare_v2(db_, text.c_str(), int(text.size()), &st, &tail);
     if (rc == SQLITE_OK) {
       if (!st) throw SqlError(SQLE_SYNTAX_ERROR, {"end of statement", ""}, 0);  // blank text
-      // Only one statement per request: trailing text other than blanks and ';' is an error.
-      for (const char* p = tail; p && *p; ++p) {
-        if (!std::isspace(static_cast<unsigned char>(*p)) && *p != ';') {
+      // Only one statement per request: trailing text other than blanks, comments and ';' is
+      // an error.
+      if (tail && *tail) {
+        std::string_view rest(tail);
+        std::string_view body = StatementBody(rest);
+        if (!body.empty()) {
           sq::finalize(st);
-          Syntax(text, size_t(p - text.c_str()));
+          Syntax(text, size_t(tail - text.c_str()) + size_t(body.data() - rest.data()));
         }
       }
       return st;

@@ -104,6 +104,10 @@ void DescribeResultColumns(SqliteConnection& conn, sqlite3_stmt* st, const std::
     const char* origin = sq::column_origin_name(st, i);
     const char* decl = sq::column_decltype(st, i);
     c.name = name ? name : "";
+    // An expression without alias is named by its text, which SQLite takes up to the end of
+    // the item: a comment after it is no part of the name.
+    if (c.name.find("--") != std::string::npos || c.name.find("/*") != std::string::npos)
+      c.name = std::string(StatementBody(c.name));
     // A connection variable selected without an alias is named as written, not after the
     // function call it was resolved into.
     if (c.name.size() >= 15 && c.name.compare(0, 12, "zyl_getvar('") == 0 && c.name.compare(c.name.size() - 2, 2, "')") == 0 &&
