@@ -91,6 +91,42 @@ bool TAsaSQL::LoadBlobValue(int32_t FieldNo, std::vector<uint8_t>& Gathered) {
   return true;
 }
 
+int32_t TAsaSQL::ReadBlobPiece(const Variant& NameOrIndex, int32_t Offset, uint8_t* Buffer, int32_t Count,
+                               bool& Complete) {
+  Complete = true;
+  TZyloFieldDef* Def = FieldOrRaise(NameOrIndex);
+  // Only a long field guarantees a fetch of one row at a time, so that the server cursor stands
+  // on the current row.
+  if (!ZylIsBlobType(Def->FieldType)) RaiseLastError(Format(ZylLoadStr(ZYL_ERR_BLOB_REQUIRED), Def->Name), 0);
+  CheckOpened();
+  if (!Buffer || Count <= 0 || Offset < 0) return 0;
+  const int32_t Want = std::min(Count, kAsaPieceSize);
+  TOwnedSqlda Piece{this, AllocSqlda(1), true};
+  if (!Piece.Da) return -1;
+  std::vector<uint8_t> Work(static_cast<size_t>(Want) + 2, 0);
+  Piece.Da->sqld = Piece.Da->sqln;
+  SQLVAR& V = Piece.Da->sqlvar[0];
+  V.sqltype = DT_BINARY | 1;
+  V.sqllen = static_cast<short>(Want + 2);
+  V.sqldata = Work.data();
+  Pp(FProcs.dbpp_get_data, FCursorName, static_cast<unsigned short>(Def->FieldNo + 1), static_cast<a_sql_int32>(Offset),
+     Piece.Da, static_cast<unsigned short>(0));
+  const an_sql_code Code = Sqlca()->sqlcode;
+  ++FBlobPieceReads;
+  if (Code != SQLE_NOERROR && Code != SQLE_TRUNCATED) {
+    CheckResult();
+    return -1;
+  }
+  if (V.sqlind && *V.sqlind < 0) return 0;  // NULL
+  uint16_t N;
+  std::memcpy(&N, Work.data(), sizeof N);
+  N = static_cast<uint16_t>(std::min<int32_t>(N, Want));
+  std::memcpy(Buffer, Work.data() + 2, N);
+  // A truncated piece that brought nothing would never end the value.
+  Complete = Code == SQLE_NOERROR || N == 0;
+  return N;
+}
+
 // ---- connection variables ------------------------------------------------------------------------
 
 bool TAsaSQL::InternalCreateBlobVariable(const AnsiString& Name, const uint8_t* Data, int32_t Length) {

@@ -122,6 +122,18 @@ bool TAsaSQL::IsBlobTruncated(TZyloBlobStream* BlobStream) {
   return GetBlobTruncIndicator(CurrentIndicators(), FieldNo);
 }
 
+bool TAsaSQL::GetFieldTimeStamp(const Variant& NameOrIndex, Tsqldatetime& Stamp) {
+  std::memset(&Stamp, 0, sizeof Stamp);
+  TZyloFieldDef* Def = FieldOrRaise(NameOrIndex);
+  if (Def->FieldType != ztDate && Def->FieldType != ztTime && Def->FieldType != ztDateTime) return false;
+  const uint8_t* Row = CurrentRecord();
+  if (!Row || Def->Offset < 0 || Def->Size < static_cast<int32_t>(sizeof Stamp) ||
+      static_cast<int64_t>(Def->Offset) + Def->Size > GetRecordSize())
+    return true;  // nothing described into the buffer yet: the zero record
+  std::memcpy(&Stamp, Row + Def->Offset, sizeof Stamp);
+  return true;
+}
+
 // ---- buffer to Variant ---------------------------------------------------------------------------
 
 // The length of a fetched text: at most what the 32767-byte work buffer of the design holds, up to
@@ -186,8 +198,14 @@ Variant TAsaSQL::GetFieldData(uint8_t* Buffer, int32_t Offset, int32_t Size, TZy
     }
     case ztBoolean:
       return Variant(*P != 0);
-    case ztBinary:
-      return StrToVarByte(P + 2, Size - 2);
+    case ztBinary: {
+      // The value is as long as the server says, not as long as the column may hold: a
+      // VARBINARY(10) holding two bytes reads as those two bytes.
+      if (Size < 2) return Variant::Null();
+      uint16_t Stored;
+      std::memcpy(&Stored, P, sizeof Stored);
+      return StrToVarByte(P + 2, std::min<int32_t>(Stored, Size - 2));
+    }
     case ztMemo:
       if (IsBlobTruncated(Blob)) return ReadWholeBlob(Blob, true);
       return Variant(FetchedText(P, Size));

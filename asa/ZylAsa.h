@@ -410,6 +410,18 @@ class TAsaSQL : public TZyloSQL {
   void PutNullIndicator(uint8_t* Indicators, int32_t FieldNo, bool IsNull) override;
   bool GetBlobTruncIndicator(uint8_t* Indicators, int32_t FieldNo) override;
 
+  // Exact access to the current row for callers that need more than a Variant carries.
+  // GetFieldTimeStamp: the date-time record of a date, time or time-stamp field as fetched, with
+  // its microseconds (a TDateTime keeps milliseconds); false for a field of another type.
+  // ReadBlobPiece: up to Count bytes (at most one piece) of a long field's value, read from the
+  // server cursor at byte Offset and kept nowhere else, so a value of any length can be streamed;
+  // Complete tells whether the value ends with this piece (a NULL value reads as 0 bytes,
+  // complete). Returns the bytes read, or -1 when the server refused (raised with WantExceptions).
+  // Both raise "Field \"%s\" not found" for an unknown field; ReadBlobPiece raises "Field \"%s\" is
+  // not a blob" for a field that is not long, whose row the server cursor need not stand on.
+  bool GetFieldTimeStamp(const Variant& NameOrIndex, Tsqldatetime& Stamp);
+  int32_t ReadBlobPiece(const Variant& NameOrIndex, int32_t Offset, uint8_t* Buffer, int32_t Count, bool& Complete);
+
   // Positioned lock of the current row; the access plan of the open cursor.
   bool Lock();
   AnsiString Explain();

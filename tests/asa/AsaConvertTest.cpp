@@ -138,6 +138,15 @@ TEST(AsaFieldData, BinaryIsCutToTheFieldAndReadsItsDeclaredLength) {
   EXPECT_EQ(VarArrayToBytes(Q.GetFieldData(Buffer, 0, 5, ztBinary, nullptr)), (std::vector<uint8_t>{1, 2, 3}));
 }
 
+TEST(AsaFieldData, BinaryReadsAsLongAsItsStoredLength) {
+  TAsaSQL Q(nullptr);
+  uint8_t Buffer[12] = {2, 0, 0xAB, 0xCD, 0xEF};  // a VARBINARY(10) holding two bytes
+  EXPECT_EQ(VarArrayToBytes(Q.GetFieldData(Buffer, 0, 12, ztBinary, nullptr)), (std::vector<uint8_t>{0xAB, 0xCD}));
+  const uint16_t Lying = 500;  // longer than the field: cut to the field
+  std::memcpy(Buffer, &Lying, 2);
+  EXPECT_EQ(VarArrayToBytes(Q.GetFieldData(Buffer, 0, 12, ztBinary, nullptr)).size(), 10u);
+}
+
 TEST(AsaFieldData, ScalarsRoundTripThroughTheirBufferForms) {
   TAsaSQL Q(nullptr);
   uint8_t Buffer[64] = {0};
