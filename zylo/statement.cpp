@@ -165,12 +165,15 @@ bool open(stmt& s, std::size_t columns) {
   s.close_cursor();  // rows still walking this statement's last cursor end here
   s.finish_binding();
   const std::string& text = *s.run_text;
-  if (s.sql->GetPrepared() && s.sql->GetOpenSQL() == text) ++s.owner.stats.reuses;
+  const bool prepared = s.sql->GetPrepared() && s.sql->GetOpenSQL() == text;
+  if (prepared) ++s.owner.stats.reuses;
   s.serial = ++s.owner.serials;
   ++s.row;
   bool has_row = false;
   try {
-    has_row = guarded([&] { return s.sql->OpenRead(text, *s.run_values); });
+    has_row = guarded([&] {
+      return prepared ? s.sql->OpenReadPrepared(*s.run_values) : s.sql->OpenRead(text, *s.run_values);
+    });
     if (!s.sql->GetActive()) throw error("the statement returned no result set", 0, "24000");
     s.describe_columns();
   } catch (...) {
@@ -204,8 +207,9 @@ std::int64_t execute(stmt& s) {
     ~drop() { s.drop_variables(); }
   } dropper{s};
   const std::string& text = *s.run_text;
-  if (s.sql->GetExecPrepared() && s.sql->GetExecSQL() == text) ++s.owner.stats.reuses;
-  guarded([&] { s.sql->Execute(text, *s.run_values); });
+  const bool prepared = s.sql->GetExecPrepared() && s.sql->GetExecSQL() == text;
+  if (prepared) ++s.owner.stats.reuses;
+  guarded([&] { prepared ? s.sql->ExecutePrepared(*s.run_values) : s.sql->Execute(text, *s.run_values); });
   const std::int64_t affected = s.sql->GetRowsProcessed();
   if (s.schema_change) s.owner.flush_cache();
   return affected;

@@ -287,8 +287,11 @@ bool record_date(const Tsqldatetime& r, year_month_day& out) {
 }
 
 bool record_time(const Tsqldatetime& r, microseconds& out) {
-  if (r.hour > 23 || r.minute > 59 || r.second > 59 || r.microsecond > 999999) return false;
-  out = hours(r.hour) + minutes(r.minute) + seconds(r.second) + microseconds(r.microsecond);
+  // Copies: the record is packed, and durations take their counts by reference.
+  const int h = r.hour, m = r.minute, s = r.second;
+  const std::int64_t us = r.microsecond;
+  if (h > 23 || m > 59 || s > 59 || us > 999999) return false;
+  out = hours(h) + minutes(m) + seconds(s) + microseconds(us);
   return true;
 }
 
