@@ -200,6 +200,11 @@ void Client::Remove(ClientConnection* c) {
   Registry::Get().SweepAutoStop();
 }
 
+bool Client::InTransaction() {
+  std::lock_guard<std::mutex> lock(m);
+  return current_ && current_->conn && current_->conn->InTransaction();
+}
+
 void Client::SetCurrent(ClientConnection* c) {
   std::lock_guard<std::mutex> lock(m);
   current_ = c;

@@ -90,6 +90,8 @@ class Client {
   void CallMessage(int type, int code, std::string_view text);
   void CallDropped(const std::string& name);
   void CallDebug(const std::string& text);
+  // Whether the current connection has a transaction open.
+  bool InTransaction();
 
   SQLCA* sqlca;
   SQL_CALLBACK_PARM callbacks[DB_MAX_CALLBACK] = {};
@@ -132,10 +134,16 @@ bool Request(SQLCA* ca, F&& body) {
   }
   client->Call(DB_CALLBACK_START);
   ClearSqlca(ca);
+  // An engine may have to end the whole transaction to stop a statement that changes data;
+  // the caller learns it from the code (-302 instead of -299).
+  const bool inTransaction = client->InTransaction();
   try {
     body(*client);
   } catch (const SqlError& e) {
-    ReportError(*client, e);
+    if (e.Code() == SQLE_INTERRUPTED && inTransaction && !client->InTransaction())
+      ReportError(*client, SqlError(SQLE_TERMINATED_BY_USER));
+    else
+      ReportError(*client, e);
   } catch (const std::bad_alloc&) {
     ReportCode(*client, SQLE_DYNAMIC_MEMORY_EXHAUSTED);
   } catch (const std::exception& e) {

@@ -120,6 +120,8 @@ class Connection {
   virtual ExecResult ExecuteImmediate(std::string_view text) = 0;
   virtual void Commit() = 0;
   virtual void Rollback() = 0;
+  // Whether a transaction is open (work neither committed nor rolled back yet).
+  virtual bool InTransaction() const { return false; }
 
   // Options: user empty = this connection's user; temporary = this connection only.
   virtual std::string GetOption(std::string_view name) = 0;

@@ -103,6 +103,14 @@ const std::vector<ViewColumns>& ViewTypes() {
        {{"table_id", "unsigned int"}, {"index_id", "unsigned int"}, {"sequence", "smallint"},
         {"column_id", "unsigned int"}, {"order", "char(1)"}}},
       {"dummy", {{"dummy_col", "integer"}}},
+      {"sysforeignkey",
+       {{"foreign_table_id", "unsigned int"}, {"foreign_key_id", "smallint"}, {"primary_table_id", "unsigned int"},
+        {"root", "integer"}, {"check_on_commit", "char(1)"}, {"nulls", "char(1)"}, {"role", "char(128)"},
+        {"remarks", "long varchar"}, {"primary_index_id", "unsigned int"}, {"fk_not_enforced", "char(1)"},
+        {"hash_limit", "smallint"}}},
+      {"sysfkcol",
+       {{"foreign_table_id", "unsigned int"}, {"foreign_key_id", "smallint"}, {"foreign_column_id", "unsigned int"},
+        {"primary_column_id", "unsigned int"}}},
   };
   return v;
 }
@@ -195,6 +203,26 @@ std::vector<std::string> ViewTexts(bool dba) {
   v.push_back("CREATE TEMP VIEW IF NOT EXISTS sysixcol AS SELECT i.table_id AS table_id, i.index_id AS index_id,"
               " x.seqno AS sequence, x.cid + 1 AS column_id, CASE WHEN x.\"desc\" THEN 'D' ELSE 'A' END AS \"order\""
               " FROM temp.sysindex i CROSS JOIN pragma_index_xinfo(i.index_name, 'main') x WHERE x.key = 1 AND x.cid >= 0");
+  // Foreign keys, numbered from 1 within their table; the role is the primary table's name, as
+  // the vendor names a key that was given none. A key written without the primary columns
+  // refers to the primary key, column by column.
+  v.push_back("CREATE TEMP VIEW IF NOT EXISTS sysforeignkey AS SELECT t.table_id AS foreign_table_id,"
+              " fk.id + 1 AS foreign_key_id, p.table_id AS primary_table_id, 0 AS root, 'N' AS check_on_commit,"
+              " 'Y' AS nulls, p.table_name AS role, NULL AS remarks, NULL AS primary_index_id,"
+              " 'N' AS fk_not_enforced, 0 AS hash_limit"
+              " FROM temp.systable t CROSS JOIN pragma_foreign_key_list(t.table_name, 'main') fk"
+              " JOIN temp.systable p ON p.table_name = fk.\"table\" COLLATE NOCASE AND p.creator <> 0"
+              " WHERE t.table_type = 'BASE' AND t.creator <> 0 AND fk.seq = 0");
+  v.push_back("CREATE TEMP VIEW IF NOT EXISTS sysfkcol AS SELECT t.table_id AS foreign_table_id,"
+              " fk.id + 1 AS foreign_key_id,"
+              " (SELECT c.cid + 1 FROM pragma_table_info(t.table_name, 'main') c"
+              "  WHERE c.name = fk.\"from\" COLLATE NOCASE) AS foreign_column_id,"
+              " coalesce((SELECT c.cid + 1 FROM pragma_table_info(fk.\"table\", 'main') c"
+              "  WHERE c.name = fk.\"to\" COLLATE NOCASE),"
+              " (SELECT c.cid + 1 FROM pragma_table_info(fk.\"table\", 'main') c WHERE c.pk = fk.seq + 1))"
+              " AS primary_column_id"
+              " FROM temp.systable t CROSS JOIN pragma_foreign_key_list(t.table_name, 'main') fk"
+              " WHERE t.table_type = 'BASE' AND t.creator <> 0");
   v.push_back("CREATE TEMP VIEW IF NOT EXISTS dummy AS SELECT 0 AS dummy_col");
   return v;
 }

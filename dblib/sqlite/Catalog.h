@@ -10,9 +10,9 @@
 // The system catalog is a set of TEMP views every connection gets (made on first use, again
 // after a rollback took them away): sys.systable, sys.syscolumn, sys.sysdomain,
 // sys.sysuserperm, sys.sysuserperms, sys.sysprocedure, sys.sysprocparm, sys.sysindex,
-// sys.sysixcol and dummy. They read sqlite_schema and SQLite's pragma table functions at query
+// sys.sysixcol, sys.sysforeignkey, sys.sysfkcol and dummy. They read sqlite_schema and SQLite's pragma table functions at query
 // time, so they are always in step with the schema; owners are stripped by the dialect, so
-// `sys.systable` and `systable` name the same view. Ids: the catalog's own tables are 1 to 10
+// `sys.systable` and `systable` name the same view. Ids: the catalog's own tables are 1 to 12
 // (creator SYS, names in capitals); a table or view created through the library keeps the id
 // recorded in zyl_owner (from 101 on); an object made outside it (plain SQLite file) gets
 // 100000 + its sqlite_schema rowid.

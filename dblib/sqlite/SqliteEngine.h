@@ -59,7 +59,7 @@ class SqliteConnection : public Connection {
   bool Utility() const;
   // Opens the chained transaction before a statement that writes.
   void BeginIfNeeded();
-  bool InTransaction() const;
+  bool InTransaction() const override;
   // Commits the open transaction before/after an object definition.
   void ImplicitCommit();
   // Option as text with the defaults applied; booleans: "On"/"Off" compared case-insensitively.

@@ -362,7 +362,8 @@ TEST(CatalogViews, DeclaredViewTypesMatchTheViews) {
   dbl::users::CreateSchema(db);
   dbl::catalog::EnsureViews(db, true);
   const char* views[] = {"systable", "syscolumn", "sysdomain", "sysuserperm", "sysuserperms",
-                         "sysprocedure", "sysprocparm", "sysindex", "sysixcol", "dummy"};
+                         "sysprocedure", "sysprocparm", "sysindex", "sysixcol", "dummy",
+                         "sysforeignkey", "sysfkcol"};
   for (const char* v : views) {
     std::string sql = std::string("select name from pragma_table_info('") + v + "')";
     sqlite3_stmt* st = nullptr;

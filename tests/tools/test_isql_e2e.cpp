@@ -192,8 +192,15 @@ TEST_F(IsqlEndToEnd, CatalogCommandsExplainAndBackup) {
   ASSERT_TRUE(std::filesystem::exists(copy));
   EXPECT_EQ(std::filesystem::file_size(copy) % 4096, 0u);
   EXPECT_GT(std::filesystem::file_size(copy), 0u);
-  EXPECT_EQ(Run(".describe no_such_table"), 0);  // an empty description, not an error
-  EXPECT_NE(out.str().find("(0 rows)"), std::string::npos);
+  EXPECT_EQ(Run(".describe no_such_table"), 1);
+  EXPECT_EQ(err.str(), "no table no_such_table\n");
+  // Any case finds the table, and the description names its indexes and foreign keys.
+  ASSERT_EQ(Run("CREATE INDEX ix_orders_qty ON orders (quantity DESC, id);\n.describe ORDERS"), 0) << err.str();
+  EXPECT_NE(out.str().find("indexes:\n  ix_orders_qty (quantity DESC, id)\n"), std::string::npos) << out.str();
+  EXPECT_NE(out.str().find("foreign keys:\n  product: (product_id) references product (id)\n"
+                           "  customer: (customer_id) references customer (id)\n"),
+            std::string::npos)
+      << out.str();
 }
 
 TEST_F(IsqlEndToEnd, ProgramExitStatuses) {
@@ -218,4 +225,53 @@ TEST_F(IsqlEndToEnd, ProgramExitStatuses) {
                      "' 2>/dev/null");
   EXPECT_EQ(piped.first, 1);  // standard input goes on after the error, and says one happened
   EXPECT_NE(piped.second.find("d\n-\n4"), std::string::npos) << piped.second;
+}
+
+// Statements stay in one transaction until COMMIT or ROLLBACK; what is left uncommitted when
+// the run ends is committed, unless the run ends on an error or --on-exit rollback says so.
+TEST_F(IsqlEndToEnd, TypedRollbackRollsBackAndUncommittedWorkFollowsTheExitRule) {
+  LoadDemo();
+  auto count = [&] {
+    EXPECT_EQ(Run("SELECT count(*) AS n FROM orders"), 0) << err.str();
+    std::string s = out.str();
+    size_t rule = s.find("-\n");
+    return rule == std::string::npos ? -1 : std::atoi(s.c_str() + rule + 2);
+  };
+  ASSERT_EQ(Run("BEGIN TRANSACTION; DELETE FROM orders; ROLLBACK; SELECT count(*) AS n FROM orders"), 0) << err.str();
+  EXPECT_NE(out.str().find("8 rows affected\nrolled back\nn\n-\n8\n"), std::string::npos) << out.str();
+  // Without BEGIN as well: the statements since the last COMMIT are one transaction.
+  ASSERT_EQ(Run("DELETE FROM orders WHERE id = 100; DELETE FROM orders WHERE id = 101; ROLLBACK"), 0);
+  EXPECT_EQ(count(), 8);
+  ASSERT_EQ(Run("DELETE FROM orders WHERE id = 100; COMMIT; DELETE FROM orders WHERE id = 101; ROLLBACK"), 0);
+  EXPECT_EQ(count(), 7);
+  // A normal end commits; --on-exit rollback and a run stopped by an error roll back.
+  ASSERT_EQ(Run("DELETE FROM orders WHERE id = 101"), 0);
+  EXPECT_EQ(count(), 6);
+  TOptions rollback;
+  rollback.RollbackOnExit = true;
+  ASSERT_EQ(Run("DELETE FROM orders WHERE id = 102", rollback), 0);
+  EXPECT_NE(err.str().find("uncommitted changes rolled back"), std::string::npos);
+  EXPECT_EQ(count(), 6);
+  ASSERT_EQ(Run("DELETE FROM orders WHERE id = 102; SELECT * FROM nope; DELETE FROM orders"), 1);
+  EXPECT_EQ(count(), 6);
+  // Data definition commits, as the server does: what came before it stays.
+  ASSERT_EQ(Run("DELETE FROM orders WHERE id = 103; CREATE TABLE t2 (x INT); ROLLBACK", rollback), 0);
+  EXPECT_EQ(count(), 5);
+  // The program says so and does so too (on a database of its own: this one is served here).
+  std::string other = dir + "/other.db";
+  ASSERT_EQ(std::system((std::string(ZYL_CREATEDB_TOOL) + " -q " + other).c_str()), 0);
+  std::string tool = std::string(ZYL_ISQL_TOOL) + " -q -c 'dbf=" + other + ";uid=dba;pwd=sql'";
+  ASSERT_EQ(Shell(tool + " -f " + ZYL_SOURCE_DIR + "/tools/demo/schema.sql >/dev/null 2>&1").first, 0);
+  auto rows = [&] {
+    auto r = Shell(tool + " --format csv -e 'SELECT count(*) AS n FROM orders' 2>/dev/null");
+    return r.second.rfind("n\r\n", 0) == 0 ? std::atoi(r.second.c_str() + 3) : -1;
+  };
+  auto first = Shell(tool + " -e 'DELETE FROM orders WHERE id = 104' -e 'ROLLBACK' 2>&1");
+  EXPECT_EQ(first.first, 0) << first.second;
+  EXPECT_EQ(rows(), 8);
+  EXPECT_EQ(Shell(tool + " --on-exit rollback -e 'DELETE FROM orders WHERE id = 104' 2>&1").first, 0);
+  EXPECT_EQ(rows(), 8);
+  EXPECT_EQ(Shell(tool + " -e 'DELETE FROM orders WHERE id = 104' 2>&1").first, 0);
+  EXPECT_EQ(rows(), 7);
+  EXPECT_NE(Shell(tool + " --help").second.find("uncommitted work is committed"), std::string::npos);
 }

@@ -61,7 +61,8 @@ TEST(IsqlFormat, LongValuesAreCutForDisplayWithTheirLength) {
 }
 
 TEST(IsqlFormat, DisplayMakesLineEndsVisibleAndNeverSplitsACharacter) {
-  EXPECT_EQ(DisplayCell(TCell::Of("a\nb\tc\rd\x01")), "a\\nb\\tc\\rd?");
+  // Control characters and bytes that are no UTF-8 never reach the terminal raw.
+  EXPECT_EQ(DisplayCell(TCell::Of("a\nb\tc\rd\x01\xff")), "a\\nb\\tc\\rd\\x01\\xff");
   std::string umlauts;
   for (int i = 0; i < 50; ++i) umlauts += "\xc3\xa4";  // 50 x "ä"
   std::string shown = DisplayCell(TCell::Of(umlauts), 10);
@@ -139,7 +140,10 @@ TEST(IsqlFormat, ErrorsGoToTheErrorStreamWithTheirCode) {
   auto p = s.Make(TFormat::fmTable);
   p->Error(-141, "Error -141: Table 'x' not found (42W33)");
   p->Error(0, "The cursor is not opened");
-  EXPECT_EQ(s.errors.str(), "Error -141: Table 'x' not found (42W33)\nError 0: The cursor is not opened\n");
+  p->Error(-131, "Syntax error", "tour.sql:12: ");
+  // The tool's own errors (code 0) carry no code; a script's name and line go first.
+  EXPECT_EQ(s.errors.str(),
+            "Error -141: Table 'x' not found (42W33)\nThe cursor is not opened\ntour.sql:12: Error -131: Syntax error\n");
   EXPECT_EQ(s.data.str(), "");
 }
 
@@ -153,18 +157,103 @@ TEST(IsqlFormat, FormatNames) {
   EXPECT_EQ(f, TFormat::fmCsv);
 }
 
-TEST(IsqlFormat, LongResultsPrintTheirHeaderOnceWithWidthsFromTheFirstPage) {
+TEST(IsqlFormat, WidthsComeFromTheWholeResultAndLaterWiderValuesWrapInTheirColumn) {
   Streams s;
   auto p = s.Make(TFormat::fmTable);
-  p->BeginResult({{"v", false}});
-  for (int i = 0; i < 1000; ++i) p->Row({TCell::Of("ab")});
-  // The first page is out before the result ends, so a long run of rows streams.
-  EXPECT_NE(s.data.str().find("v\n--\nab\n"), std::string::npos);
-  p->Row({TCell::Of("wider")});
-  p->EndResult(1001);
-  const std::string out = s.data.str();
-  EXPECT_EQ(out.find("v\n--\n"), out.rfind("v\n--\n"));  // one header
-  EXPECT_NE(out.find("\nwider\n(1001 rows)\n"), std::string::npos);
+  p->BeginResult({{"v", false}, {"n", true}});
+  p->Row({TCell::Of("ab"), TCell::Of("1")});
+  p->Row({TCell::Of("wide value"), TCell::Of("2")});  // the last row widens the first
+  p->EndResult(2);
+  EXPECT_EQ(s.data.str(), "v          | n\n-----------+--\nab         | 1\nwide value | 2\n(2 rows)\n");
+  Streams t;
+  auto q = t.Make(TFormat::fmTable);
+  q->BeginResult({{"v", false}, {"n", true}});
+  for (size_t i = 0; i < kBufferedRows; ++i) q->Row({TCell::Of("abcd"), TCell::Of("1")});
+  // The collected rows are out before the result ends, so a long run of rows streams.
+  EXPECT_NE(t.data.str().find("v    | n\n-----+--\nabcd | 1\n"), std::string::npos);
+  q->Row({TCell::Of("abcdefghij"), TCell::Of("7")});
+  q->EndResult(static_cast<int64_t>(kBufferedRows) + 1);
+  const std::string out = t.data.str();
+  EXPECT_EQ(out.find("v    | n\n"), out.rfind("v    | n\n"));  // one header
+  EXPECT_NE(out.find("\nabcd | 7\nefgh |\nij   |\n(10001 rows)\n"), std::string::npos) << out.substr(out.size() - 80);
+}
+
+TEST(IsqlFormat, WideCharactersTakeTwoColumnsAndCombiningMarksNone) {
+  Streams s;
+  auto p = s.Make(TFormat::fmTable);
+  p->BeginResult({{"name", false}, {"n", true}});
+  p->Row({TCell::Of("\xe6\x9d\xb1\xe4\xba\xac"), TCell::Of("1")});  // 東京: four columns
+  p->Row({TCell::Of("e\xcc\x81t\xc3\xa9"), TCell::Of("2")});          // e + combining acute, é: three
+  p->Row({TCell::Of("\xf0\x9f\x98\x80!"), TCell::Of("3")});             // an emoji and !: three
+  p->EndResult(3);
+  EXPECT_EQ(s.data.str(),
+            "name | n\n-----+--\n\xe6\x9d\xb1\xe4\xba\xac | 1\ne\xcc\x81t\xc3\xa9  | 2\n\xf0\x9f\x98\x80!  | 3\n(3 rows)\n");
+  // A cut never leaves half a wide character: 5 columns hold two of them.
+  EXPECT_EQ(DisplayCell(TCell::Of("\xe6\x9d\xb1\xe4\xba\xac\xe6\x9d\xb1"), 5), "\xe6\x9d\xb1\xe4\xba\xac... (3 chars)");
+}
+
+TEST(IsqlFormat, SettingsChangeNullHeadersAndLayout) {
+  TPrintSettings set;
+  set.NullText = "<null>";
+  set.Headers = false;
+  Streams s;
+  auto p = MakePrinter(set, s.data, s.data, s.errors);
+  Feed(*p);
+  EXPECT_EQ(s.data.str(), " 1 | one | <null>\n22 |     | a, \"b\"\n(2 rows)\n");
+  // Expanded: one field per line, automatically when the table is wider than the terminal.
+  set = TPrintSettings();
+  set.Expanded = TExpanded::exAuto;
+  set.TerminalWidth = 12;
+  Streams t;
+  auto x = MakePrinter(set, t.data, t.data, t.errors);
+  Feed(*x);
+  EXPECT_EQ(t.data.str(),
+            "-[ RECORD 1 ]\nid   | 1\nname | one\nnote | (NULL)\n-[ RECORD 2 ]\nid   | 22\nname |\nnote | a, \"b\"\n(2 rows)\n");
+  set.TerminalWidth = 200;  // wide enough: a table
+  Streams u;
+  auto y = MakePrinter(set, u.data, u.data, u.errors);
+  Feed(*y);
+  EXPECT_EQ(u.data.str().rfind("id | name", 0), 0u);
+  set.Format = TFormat::fmCsv;
+  set.Headers = false;
+  Streams c;
+  auto z = MakePrinter(set, c.data, c.notes, c.errors);
+  Feed(*z);
+  EXPECT_EQ(c.data.str(), "1,one,\r\n22,\"\",\"a, \"\"b\"\"\"\r\n");
+}
+
+namespace {
+// Records what reaches the pager, and whether it was asked for.
+class TRecordingPager : public TPager {
+ public:
+  std::ostringstream Shown;
+  int Opened = 0, Closed = 0;
+  std::ostream* Open() override {
+    ++Opened;
+    return &Shown;
+  }
+  void Close() override { ++Closed; }
+};
+}  // namespace
+
+TEST(IsqlFormat, TablesLongerThanTheScreenGoThroughThePager) {
+  TPrintSettings set;
+  set.TerminalWidth = 80;
+  set.TerminalHeight = 10;
+  TRecordingPager pager;
+  Streams s;
+  auto p = MakePrinter(set, s.data, s.data, s.errors, &pager);
+  Feed(*p);  // five lines: fits
+  EXPECT_EQ(pager.Opened, 0);
+  p->BeginResult({{"n", true}});
+  for (int i = 0; i < 20; ++i) p->Row({TCell::Of(std::to_string(i))});
+  p->EndResult(20);
+  EXPECT_EQ(pager.Opened, 1);
+  EXPECT_EQ(pager.Closed, 1);
+  EXPECT_NE(pager.Shown.str().find("19\n(20 rows)\n"), std::string::npos);
+  EXPECT_EQ(s.data.str().find("19"), std::string::npos);
+  p->Affected(2);  // after the table, back on the screen
+  EXPECT_NE(s.data.str().find("2 rows affected"), std::string::npos);
 }
 
 // Whatever bytes a value holds, the JSON text is well-formed UTF-8 without raw control characters.

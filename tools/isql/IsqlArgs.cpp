@@ -8,15 +8,31 @@
 namespace zylisql {
 const char* UsageText() {
   return "usage: zylo-isql [-c PARAMS] [-e SQL]... [-f FILE]... [--format table|csv|json]\n"
-         "                 [--timing] [--on-error stop|continue] [--library FILE]\n"
-         "                 [--library-path DIR] [--echo] [-q]\n"
+         "                 [--timing] [--on-error stop|continue] [--on-exit commit|rollback]\n"
+         "                 [--library FILE] [--library-path DIR] [--echo] [-q] [--version]\n"
          "  -c PARAMS   connection parameters, e.g. \"dbf=demo.db;uid=dba;pwd=sql\"\n"
          "              (eng, dbf, dbn, uid, pwd, servertype=client|server|workgroup,\n"
-         "              serverparams; other keys are passed on as client parameters)\n"
+         "              serverparams; other keys are passed on as client parameters;\n"
+         "              without pwd the password is asked for when input is a terminal)\n"
          "  -e SQL      run these statements (may be repeated)\n"
          "  -f FILE     run the statements of a file, '-' for standard input (may be repeated)\n"
-         "Without -e and -f, statements are read from standard input. A statement ends with ';'\n"
-         "or with a line holding only 'go'. Type .help for the built-in commands.\n";
+         "  --on-error  stop: end the run at the first error (the default for -e and -f);\n"
+         "              continue: report errors and go on (the default for standard input)\n"
+         "  --on-exit   commit (the default) or rollback: what becomes of uncommitted work\n"
+         "              when the run ends normally\n"
+         "Without -e and -f, statements are read from standard input, with line editing,\n"
+         "history (~/.zylo_isql_history) and tab completion when it is a terminal. A statement\n"
+         "ends with ';' or with a line holding only 'go'. Type .help for the built-in commands.\n"
+         "\n"
+         "Transactions: statements stay in one transaction until COMMIT or ROLLBACK, in -e and\n"
+         "-f runs as at the prompt (data definition commits, as the server does). When the run\n"
+         "ends normally (end of input, Ctrl-D, .quit) uncommitted work is committed, or rolled\n"
+         "back with --on-exit rollback. It is rolled back when the run ends because of an\n"
+         "error (-e or -f under --on-error stop), Ctrl-C in a script, or a signal; a killed\n"
+         "tool loses only its uncommitted work. Ctrl-C cancels the running statement.\n"
+         "\n"
+         "Exit status: 0 all statements worked, 1 a statement failed, 2 no connection or an\n"
+         "unreadable -f file, 130 a script ended by Ctrl-C, 255 a usage error.\n";
 }
 
 bool ParseArgs(const std::vector<std::string>& Args, TOptions& Options, std::string& Error) {
@@ -43,6 +59,8 @@ bool ParseArgs(const std::vector<std::string>& Args, TOptions& Options, std::str
     };
     if (a == "-h" || a == "--help") {
       Options.Help = true;
+    } else if (a == "-V" || a == "--version") {
+      Options.Version = true;
     } else if (a == "-q" || a == "--quiet") {
       Options.Quiet = true;
     } else if (a == "--timing") {
@@ -72,6 +90,14 @@ bool ParseArgs(const std::vector<std::string>& Args, TOptions& Options, std::str
         Error = "--on-error takes stop or continue, not '" + value + "'";
         return false;
       }
+    } else if (a == "--on-exit") {
+      if (!need("commit or rollback")) return false;
+      if (value == "commit") Options.RollbackOnExit = false;
+      else if (value == "rollback") Options.RollbackOnExit = true;
+      else {
+        Error = "--on-exit takes commit or rollback, not '" + value + "'";
+        return false;
+      }
     } else if (a == "--library") {
       if (!need("a file name")) return false;
       Options.Library = value;
@@ -82,7 +108,7 @@ bool ParseArgs(const std::vector<std::string>& Args, TOptions& Options, std::str
       Error = "unknown option '" + Args[i] + "'";
       return false;
     }
-    if (inlineValue && (a == "-h" || a == "--help" || a == "-q" || a == "--quiet" || a == "--timing" || a == "--echo")) {
+    if (inlineValue && (a == "-h" || a == "--help" || a == "--version" || a == "-q" || a == "--quiet" || a == "--timing" || a == "--echo")) {
       Error = "option " + a + " takes no value";
       return false;
     }
@@ -115,6 +141,7 @@ bool ParseConnectParams(const std::string& Text, TConnectParams& Params, std::st
       Params.User = value;
     } else if (key == "pwd" || key == "password") {
       Params.Password = value;
+      Params.HasPassword = true;
     } else if (key == "servertype") {
       std::string v = Lower(value);
       if (v != "client" && v != "server" && v != "workgroup") {

@@ -1,12 +1,14 @@
 // Command line and connection parameters of the interactive SQL tool.
 //
 //   zylo-isql [-c PARAMS] [-e SQL]... [-f FILE]... [--format table|csv|json] [--timing]
-//             [--on-error stop|continue] [--library FILE] [--library-path DIR] [--echo] [-q]
+//             [--on-error stop|continue] [--on-exit commit|rollback] [--library FILE]
+//             [--library-path DIR] [--echo] [-q] [--version]
 //
 // -e and -f may be repeated and run in the order given; with neither, statements are read from
-// standard input (with a prompt when it is a terminal). Errors stop the run with exit status 1
-// by default when statements come from -e or -f, and are reported and passed over when they
-// come from standard input; --on-error chooses either explicitly.
+// standard input (with line editing when it is a terminal). Errors stop the run with exit
+// status 1 by default when statements come from -e or -f, and are reported and passed over
+// when they come from standard input; --on-error chooses either explicitly. --on-exit says
+// what becomes of uncommitted work when the run ends normally.
 #pragma once
 
 #include <string>
@@ -36,6 +38,8 @@ struct TOptions {
   bool Echo = false;        // each statement is printed before it runs (scripts read like a session)
   bool ProgressOnTerminal = false;  // set by the program: progress bars are redrawn in place
   bool Help = false;
+  bool Version = false;
+  bool RollbackOnExit = false;      // --on-exit rollback
 
   bool StopOnError() const {
     return OnError == TOnError::oeStop || (OnError == TOnError::oeDefault && !Sources.empty());
@@ -57,6 +61,7 @@ struct TConnectParams {
   std::string ServerParams;  // serverparams: extra switches for starting a server
   std::string ClientParams;  // everything else, "key=value" pieces joined by ";"
   bool DatabaseIsFile = false;  // given as dbf (then a server may be started for it)
+  bool HasPassword = false;     // pwd was given (perhaps empty)
 };
 
 bool ParseConnectParams(const std::string& Text, TConnectParams& Params, std::string& Error);

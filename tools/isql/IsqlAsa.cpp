@@ -127,15 +127,41 @@ bool IsRowCountVerb(const std::string& K) {
   return K == "INSERT" || K == "UPDATE" || K == "DELETE" || K == "MERGE";
 }
 
+// Data definition, which the server commits together with everything before it. Connection
+// variables are no data definition.
+bool CommitsImplicitly(const std::string& Sql) {
+  std::string k = LeadingKeyword(Sql);
+  if (k == "GRANT" || k == "REVOKE") return true;
+  if (k != "CREATE" && k != "ALTER" && k != "DROP") return false;
+  std::string rest = Sql.substr(Sql.find_first_not_of(" \t\r\n(") + k.size());
+  return LeadingKeyword(rest) != "VARIABLE";
+}
+
+// Errors after which the server has rolled the whole transaction back.
+bool RolledBackTransaction(int32_t Code) {
+  return (Code <= -301 && Code >= -307) || Code == -309;
+}
+
 }  // namespace
 
 TAsaDatabase::TAsaDatabase()
     : FSession(std::make_unique<TAsaSession>(nullptr)),
       FQuery(std::make_unique<TAsaSQL>(nullptr)),
-      FCursor(std::make_unique<TAsaSQL>(nullptr)) {
+      FCursor(std::make_unique<TAsaSQL>(nullptr)),
+      FInsert(std::make_unique<TAsaSQL>(nullptr)) {
   FSession->SetWantExceptions(false);
+  // The user's statements stay in one transaction until COMMIT or ROLLBACK, and the tool says
+  // what becomes of uncommitted work at the end (TShell::Finish), not the disconnect.
+  FSession->SetAutoCommit(false);
+  FSession->SetCommitOnDisconnect(false);
   FQuery->SetSession(FSession.get());
   FCursor->SetSession(FSession.get());
+  FInsert->SetSession(FSession.get());
+  // The library calls this now and then while a request runs, on the thread inside the
+  // request: a cancel asked for by the user (Ctrl-C) goes out through the session here.
+  FSession->OnServerWait = [this](TObject*, bool& Abort) {
+    if (CancelRequested()) Abort = true;
+  };
   FSession->OnServerMessage = [this](TObject*, TServerMessageType Type, int32_t, const AnsiString& Msg) {
     if (!FSink) return;
     const char* kind = Type == smtWarning ? "warning" : Type == smtAction ? "action" : Type == smtStatus ? "status" : "message";
@@ -156,7 +182,8 @@ bool TAsaDatabase::Guarded(const std::function<bool()>& Body, const std::functio
 }
 
 TAsaDatabase::~TAsaDatabase() {
-  // Statements go before their session; the session commits on disconnect as configured.
+  // Statements go before their session.
+  FInsert.reset();
   FCursor.reset();
   FQuery.reset();
   Disconnect();
@@ -222,15 +249,122 @@ void TAsaDatabase::Disconnect() {
 
 bool TAsaDatabase::Run(const std::string& Sql, TPrinter& Out) {
   FError.clear();
-  return Guarded(
+  const std::string verb = LeadingKeyword(Sql);
+  int64_t rows = 0;
+  bool ok = Guarded(
       [&] {
-        std::string verb = LeadingKeyword(Sql);
         bool markers = HasMarkers(Sql);
         if (verb == "CALL" || verb == "EXEC" || verb == "EXECUTE") return RunCall(Sql, markers, Out);
         if (ReturnsRows(Sql) && !markers) return RunQuery(Sql, Out);
-        return RunExecute(Sql, markers, Out);
+        bool done = RunExecute(Sql, markers, Out);
+        rows = FQuery->GetRowsProcessed();
+        return done;
       },
       [&] { FQuery->Close(); });
+  if (ok && CommitsImplicitly(Sql)) FUncommitted = false;
+  else Track(verb, ok, rows);
+  return ok;
+}
+
+void TAsaDatabase::Track(const std::string& Verb, bool Ok, int64_t Rows) {
+  if (Ok) {
+    if ((IsRowCountVerb(Verb) && Rows > 0) || Verb == "CALL" || Verb == "EXEC" || Verb == "EXECUTE" ||
+        Verb == "BEGIN" || Verb == "TRUNCATE" || Verb == "LOAD")
+      FUncommitted = true;
+    return;
+  }
+  if (RolledBackTransaction(ErrorCode())) {
+    // The server ended the transaction; the session learns it too, so that both agree.
+    std::string error = FError;
+    int32_t code = FErrorCode;
+    FSession->Rollback();
+    FError = error.empty() ? ErrorText() : error;
+    FErrorCode = error.empty() ? ErrorCode() : code;
+    if (FError.find("rolled back") == std::string::npos && FSink) FSink("the transaction was rolled back");
+    FUncommitted = false;
+  }
+}
+
+bool TAsaDatabase::Execute(const std::string& Sql) {
+  FError.clear();
+  return Guarded([&] { return FQuery->ExecuteImmediate(AnsiString(Sql)) || FSession->GetLastErrorCode() >= 0; });
+}
+
+bool TAsaDatabase::Query(const std::string& Sql, std::vector<std::vector<TCell>>& Rows) {
+  FError.clear();
+  Rows.clear();
+  TAsaSQL q(nullptr);
+  q.SetSession(FSession.get());
+  return Guarded(
+      [&] {
+        bool row = q.OpenRead(AnsiString(Sql), {ZylEmptyParam});
+        if (!q.GetActive()) return false;
+        if (!row && FSession->GetLastErrorCode() < 0) return false;
+        for (; row; row = q.Next()) {
+          std::vector<TCell> cells;
+          for (int32_t i = 0; i < q.GetFieldCount(); ++i) cells.push_back(CellOfField(q, i));
+          Rows.push_back(std::move(cells));
+        }
+        bool ok = FSession->GetLastErrorCode() >= 0;
+        q.Close();
+        return ok;
+      },
+      [&] { q.Close(); });
+}
+
+bool TAsaDatabase::Transaction(TTxnOp Op) {
+  FError.clear();
+  return Guarded([&] {
+    switch (Op) {
+      case TTxnOp::toBegin:
+        // Already in one: the transaction the user asked for is there.
+        if (!FSession->GetInTransaction()) FSession->StartTransaction();
+        return FSession->GetLastErrorCode() >= 0;
+      case TTxnOp::toCommit:
+        FCursor->Close();
+        FSession->Commit();
+        if (FSession->GetLastErrorCode() < 0) return false;
+        FUncommitted = false;
+        return true;
+      case TTxnOp::toRollback:
+        FCursor->Close();
+        FSession->Rollback();
+        if (FSession->GetLastErrorCode() < 0) return false;
+        FUncommitted = false;
+        return true;
+    }
+    return false;
+  });
+}
+
+bool TAsaDatabase::PrepareInsert(const std::string& Table, const std::vector<std::string>& Columns) {
+  FError.clear();
+  std::string sql = "INSERT INTO " + Table + " (";
+  for (size_t i = 0; i < Columns.size(); ++i) sql += (i ? ", " : "") + Columns[i];
+  sql += ") VALUES (";
+  for (size_t i = 0; i < Columns.size(); ++i) sql += i ? ", ?" : "?";
+  sql += ")";
+  return Guarded([&] {
+    FInsert->PrepareExecute(AnsiString(sql));
+    return FInsert->GetExecPrepared() || Fail("the INSERT could not be prepared", 0);
+  });
+}
+
+bool TAsaDatabase::InsertRow(const std::vector<TCell>& Values) {
+  FError.clear();
+  TVariantArray params;
+  for (const TCell& c : Values) params.push_back(c.Null ? Variant::Null() : Variant(AnsiString(c.Text)));
+  bool ok = Guarded([&] { return FInsert->ExecutePrepared(params) || FSession->GetLastErrorCode() >= 0; });
+  Track("INSERT", ok, 1);
+  return ok;
+}
+
+void TAsaDatabase::EndInsert() {
+  try {
+    FInsert->UnprepareExecute();
+  } catch (const Exception&) {
+    // Nothing is left to clean up that matters.
+  }
 }
 
 void TAsaDatabase::PrintResultSet(TZyloSQL& Q, bool HasRow, TPrinter& Out) {
@@ -239,6 +373,13 @@ void TAsaDatabase::PrintResultSet(TZyloSQL& Q, bool HasRow, TPrinter& Out) {
   const int32_t n = Q.GetFieldCount();
   std::vector<TCell> cells(static_cast<size_t>(n));
   for (bool more = HasRow; more; more = Q.Next()) {
+    // Ctrl-C between rows, or a pager that was quit: no more rows are fetched.
+    if (CancelRequested()) {
+      Out.EndResult(rows);
+      Fail("Statement interrupted by user", -299);
+      throw EZyloException("Statement interrupted by user", -299);
+    }
+    if (Out.Stopped()) break;
     for (int32_t i = 0; i < n; ++i) cells[static_cast<size_t>(i)] = CellOfField(Q, i);
     Out.Row(cells);
     ++rows;
@@ -563,6 +704,7 @@ bool TAsaDatabase::CursorUpdate(const std::vector<std::pair<std::string, std::st
       c.SetFieldValue(Variant(AnsiString(col)), ValueOf(text));
     }
     if (!c.Modify()) return false;
+    FUncommitted = true;
     Out.Affected(c.GetRowsProcessed() > 0 ? c.GetRowsProcessed() : 1);
     c.Curr();
     PrintCurrentRow(Out);
@@ -576,6 +718,7 @@ bool TAsaDatabase::CursorDelete(TPrinter& Out) {
   if (!c.GetActive()) return Fail("no cursor is open (.open QUERY)", 0);
   return Guarded([&] {
     if (!c.Delete()) return false;
+    FUncommitted = true;
     Out.Affected(1);
     return true;
   });

@@ -1,14 +1,20 @@
-// The driver of the interactive SQL tool: input sources, built-in commands, error policy.
+// The driver of the interactive SQL tool: input sources, the user's transaction, display
+// settings, error policy. The built-in commands are in IsqlCommands.cpp, completion in
+// IsqlComplete.cpp.
 #include "tools/isql/IsqlShell.h"
 
-#include <cctype>
+#include <sys/stat.h>
 
-#include "tools/isql/IsqlText.h"
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
+#include <sstream>
+
+#include "tools/isql/IsqlText.h"
 
 namespace zylisql {
 namespace {
@@ -23,6 +29,36 @@ std::pair<std::string, std::string> SplitCommand(const std::string& Line) {
   return {Lower(t.substr(0, sp)), rest};
 }
 
+// The words of a statement, upper case, up to Max.
+std::vector<std::string> LeadingWords(const std::string& Sql, size_t Max) {
+  std::vector<std::string> words;
+  size_t i = 0;
+  while (words.size() < Max) {
+    while (i < Sql.size() && std::isspace(static_cast<unsigned char>(Sql[i]))) ++i;
+    size_t b = i;
+    while (i < Sql.size() && (std::isalnum(static_cast<unsigned char>(Sql[i])) || Sql[i] == '_')) ++i;
+    if (b == i) {
+      if (i < Sql.size()) words.push_back(std::string(1, Sql[i]));  // punctuation ends the words
+      break;
+    }
+    words.push_back(Upper(Sql.substr(b, i - b)));
+  }
+  return words;
+}
+
+// Statements after which the catalog's names may have changed.
+bool IsDefinition(const std::string& Sql) {
+  std::string k = LeadingKeyword(Sql);
+  return k == "CREATE" || k == "ALTER" || k == "DROP";
+}
+
+// An owner.name into its parts (owner empty when not given).
+std::pair<std::string, std::string> OwnerAndName(const std::string& Name) {
+  size_t dot = Name.find('.');
+  if (dot == std::string::npos) return {std::string(), Name};
+  return {Name.substr(0, dot), Name.substr(dot + 1)};
+}
+
 }  // namespace
 
 std::string SqlLiteral(const std::string& Text) {
@@ -34,30 +70,110 @@ std::string SqlLiteral(const std::string& Text) {
   return out + "'";
 }
 
-std::string ListTablesSql() {
-  return "SELECT u.user_name AS owner, t.table_name, t.table_type"
-         " FROM sys.systable t JOIN sys.sysuserperms u ON u.user_id = t.creator"
-         " WHERE u.user_name <> 'SYS'"
-         " ORDER BY t.table_name";
+std::string LikePattern(const std::string& Pattern) {
+  std::string out;
+  for (char c : Lower(Pattern)) out += c == '*' ? '%' : c == '?' ? '_' : c;
+  return out;
 }
 
-std::string DescribeTableSql(const std::string& Table) {
-  // An owner prefix (owner.table) narrows the search to that owner's table.
-  std::string owner, name = Table;
-  size_t dot = Table.find('.');
-  if (dot != std::string::npos) {
-    owner = Table.substr(0, dot);
-    name = Table.substr(dot + 1);
-  }
+std::string ListTablesSql(const std::string& Pattern) {
   std::string sql =
-      "SELECT c.column_name, d.domain_name AS type, c.width, c.scale, c.nulls, c.pkey AS primary_key,"
-      " c.\"default\""
-      " FROM sys.syscolumn c JOIN sys.systable t ON t.table_id = c.table_id"
-      " JOIN sys.sysdomain d ON d.domain_id = c.domain_id";
-  if (!owner.empty()) sql += " JOIN sys.sysuserperms u ON u.user_id = t.creator";
-  sql += " WHERE t.table_name = " + SqlLiteral(name);
-  if (!owner.empty()) sql += " AND u.user_name = " + SqlLiteral(owner);
-  return sql + " ORDER BY c.column_id";
+      "SELECT u.user_name AS owner, t.table_name, t.table_type"
+      " FROM sys.systable t JOIN sys.sysuserperms u ON u.user_id = t.creator"
+      " WHERE u.user_name <> 'SYS'";
+  if (!Pattern.empty()) sql += " AND lower(t.table_name) LIKE " + SqlLiteral(LikePattern(Pattern));
+  return sql + " ORDER BY t.table_name";
+}
+
+std::string ListProceduresSql(const std::string& Pattern) {
+  std::string sql =
+      "SELECT u.user_name AS owner, p.proc_name,"
+      " (SELECT count(*) FROM sys.sysprocparm pp WHERE pp.proc_id = p.proc_id AND pp.parm_type = 0) AS parameters"
+      " FROM sys.sysprocedure p JOIN sys.sysuserperms u ON u.user_id = p.creator";
+  if (!Pattern.empty()) sql += " WHERE lower(p.proc_name) LIKE " + SqlLiteral(LikePattern(Pattern));
+  return sql + " ORDER BY p.proc_name";
+}
+
+std::string FindTableSql(const std::string& Table) {
+  auto [owner, name] = OwnerAndName(Table);
+  std::string sql =
+      "SELECT t.table_id, u.user_name, t.table_name, t.table_type"
+      " FROM sys.systable t JOIN sys.sysuserperms u ON u.user_id = t.creator"
+      " WHERE lower(t.table_name) = " + SqlLiteral(Lower(name));
+  if (!owner.empty()) sql += " AND lower(u.user_name) = " + SqlLiteral(Lower(owner));
+  return sql + " ORDER BY t.table_id";
+}
+
+std::string DescribeTableSql(const std::string& TableId) {
+  return "SELECT c.column_name, d.domain_name AS type, c.width, c.scale, c.nulls, c.pkey AS primary_key,"
+         " c.\"default\""
+         " FROM sys.syscolumn c JOIN sys.sysdomain d ON d.domain_id = c.domain_id"
+         " WHERE c.table_id = " + TableId + " ORDER BY c.column_id";
+}
+
+std::string IndexesSql(const std::string& TableId) {
+  return "SELECT i.index_name, i.\"unique\", c.column_name, x.\"order\""
+         " FROM sys.sysindex i JOIN sys.sysixcol x ON x.table_id = i.table_id AND x.index_id = i.index_id"
+         " JOIN sys.syscolumn c ON c.table_id = x.table_id AND c.column_id = x.column_id"
+         " WHERE i.table_id = " + TableId + " ORDER BY i.index_name, x.sequence";
+}
+
+std::string ForeignKeysSql(const std::string& TableId) {
+  return "SELECT f.foreign_key_id, f.role, c.column_name, p.table_name, pc.column_name"
+         " FROM sys.sysforeignkey f"
+         " JOIN sys.sysfkcol k ON k.foreign_table_id = f.foreign_table_id AND k.foreign_key_id = f.foreign_key_id"
+         " JOIN sys.syscolumn c ON c.table_id = f.foreign_table_id AND c.column_id = k.foreign_column_id"
+         " JOIN sys.systable p ON p.table_id = f.primary_table_id"
+         " JOIN sys.syscolumn pc ON pc.table_id = f.primary_table_id AND pc.column_id = k.primary_column_id"
+         " WHERE f.foreign_table_id = " + TableId + " ORDER BY f.foreign_key_id, k.foreign_column_id";
+}
+
+bool IsTransactionStatement(const std::string& Sql, TTxnOp& Op) {
+  std::vector<std::string> w = LeadingWords(Sql, 4);
+  if (w.empty()) return false;
+  auto optional = [&](size_t From) {
+    // [WORK | TRAN [name] | TRANSACTION [name]] and nothing else
+    if (w.size() <= From) return true;
+    if (w[From] == "WORK") return w.size() == From + 1;
+    if (w[From] == "TRAN" || w[From] == "TRANSACTION") return w.size() <= From + 2;
+    return false;
+  };
+  if (w[0] == "BEGIN" && optional(1)) Op = TTxnOp::toBegin;
+  else if (w[0] == "COMMIT" && optional(1)) Op = TTxnOp::toCommit;
+  else if (w[0] == "ROLLBACK" && optional(1)) Op = TTxnOp::toRollback;
+  else return false;
+  // A name after TRAN may not be followed by more (LeadingWords stops at punctuation).
+  return Trim(Sql).find_first_of(";()") == std::string::npos;
+}
+
+std::vector<std::string> SplitArguments(const std::string& Text) {
+  std::vector<std::string> out;
+  size_t i = 0;
+  const size_t n = Text.size();
+  while (true) {
+    while (i < n && std::isspace(static_cast<unsigned char>(Text[i]))) ++i;
+    if (i >= n) break;
+    std::string word;
+    if (Text[i] == '\'' || Text[i] == '"') {
+      char q = Text[i++];
+      while (i < n) {
+        if (Text[i] == q) {
+          if (i + 1 < n && Text[i + 1] == q) {
+            word += q;
+            i += 2;
+            continue;
+          }
+          ++i;
+          break;
+        }
+        word += Text[i++];
+      }
+    } else {
+      while (i < n && !std::isspace(static_cast<unsigned char>(Text[i]))) word += Text[i++];
+    }
+    out.push_back(word);
+  }
+  return out;
 }
 
 bool ParseAssignments(const std::string& Text, std::vector<std::pair<std::string, std::string>>& Out,
@@ -144,194 +260,375 @@ std::string ProgressBar(const std::string& File, int32_t Page, int32_t Pages, in
 }
 
 TShell::TShell(TDatabase& Db, const TOptions& Options, std::ostream& Out, std::ostream& Err)
-    : FDb(Db), FOptions(Options), FOut(Out), FErr(Err) {
-  // Tables share the data stream with their notes so that everything reads in order; CSV and
-  // JSON keep the data stream for data alone.
-  std::ostream& notes = Options.Format == TFormat::fmTable ? Out : Err;
-  FPrinter = MakePrinter(Options.Format, Out, notes, Err);
+    : FDb(Db), FOptions(Options), FOut(Out), FErr(Err), FCommands(BuiltinCommands()) {
+  FSettings.Format = Options.Format;
   FStop = Options.StopOnError();
-  FDb.SetMessageSink([this](const std::string& Text) { FPrinter->Message(Text); });
+  FDb.SetMessageSink([this](const std::string& Text) { Printer().Message(Text); });
 }
 
 TShell::~TShell() { FDb.SetMessageSink(nullptr); }
 
-bool TShell::Failed() {
+TPrinter& TShell::Printer() {
+  if (!FPrinter) {
+    // Tables share the data stream with their notes so that everything reads in order; CSV and
+    // JSON keep the data stream for data alone.
+    std::ostream& data = FOutFile ? static_cast<std::ostream&>(*FOutFile) : FOut;
+    std::ostream& notes = FSettings.Format == TFormat::fmTable ? data : FErr;
+    TPrintSettings s = FSettings;
+    s.TerminalWidth = s.TerminalHeight = 0;
+    bool terminal = !FOutFile && FTerminalSize && FTerminalSize(s.TerminalWidth, s.TerminalHeight);
+    FPrinter = MakePrinter(s, data, notes, FErr, terminal && FPagerOn ? FPager : nullptr);
+  }
+  return *FPrinter;
+}
+
+void TShell::SetInterrupts(std::function<bool()> Pending, std::function<void()> Clear,
+                           std::function<bool()> Terminated) {
+  FInterruptPending = std::move(Pending);
+  FInterruptClear = std::move(Clear);
+  FTerminated = std::move(Terminated);
+}
+
+void TShell::SetTerminal(std::function<bool(size_t&, size_t&)> Size, TPager* Pager) {
+  FTerminalSize = std::move(Size);
+  FPager = Pager;
+  FPrinter.reset();
+}
+
+void TShell::SetIdleHandler(std::function<void()> Handler) { FIdle = std::move(Handler); }
+
+void TShell::PostNotice(const std::string& Text) {
+  std::lock_guard<std::mutex> lock(FNoticeMutex);
+  FNotices.push_back(Text);
+  if (FInput) FInput->Wake();
+}
+
+void TShell::ShowNotices() {
+  std::vector<std::string> notices;
+  {
+    std::lock_guard<std::mutex> lock(FNoticeMutex);
+    notices.swap(FNotices);
+  }
+  for (const std::string& n : notices) Printer().Info(n);
+}
+
+void TShell::AddCommand(TCommand Command) {
+  for (TCommand& c : FCommands)
+    if (c.Name == Command.Name) {
+      c = std::move(Command);
+      return;
+    }
+  FCommands.push_back(std::move(Command));
+}
+
+const TCommand* TShell::FindCommand(const std::string& Name) const {
+  std::string n = Lower(Name);
+  for (const TCommand& c : FCommands) {
+    if (c.Name == n) return &c;
+    for (const std::string& a : c.Aliases)
+      if (a == n) return &c;
+  }
+  return nullptr;
+}
+
+bool TShell::CommandError(const std::string& Text) {
   ++FErrors;
-  FPrinter->Error(FDb.ErrorCode(), FDb.ErrorText());
+  std::string where = FSource.empty() ? std::string() : FSource + ":" + std::to_string(FPieceLine) + ": ";
+  Printer().Error(0, Text, where);
+  if (FStop) FStoppedByError = true;
   return !FStop;
 }
 
+bool TShell::Failed() {
+  ++FErrors;
+  std::string where = FSource.empty() ? std::string() : FSource + ":" + std::to_string(FPieceLine) + ": ";
+  Printer().Error(FDb.ErrorCode(), FDb.ErrorText(), where);
+  if (FStop) FStoppedByError = true;
+  return !FStop;
+}
+
+int TShell::ExitStatus() const {
+  if (FInterrupted) return 130;
+  if (FExitFailed) return 1;
+  // At a terminal the person saw each error as it came; the session itself went well.
+  if (FTopInteractive) return 0;
+  return FErrors > 0 ? 1 : 0;
+}
+
+std::string TShell::Prompt() const {
+  if (FSplitter && FSplitter->Pending()) return "   -> ";
+  return FDb.Uncommitted() ? "isql*> " : "isql> ";
+}
+
+bool TShell::AfterStatement() {
+  bool stop = false;
+  if (FTerminated && FTerminated()) stop = true;
+  if (FInterruptPending && FInterruptPending()) {
+    if (FInterruptClear) FInterruptClear();
+    // At the prompt only the statement is cancelled; a script, or a file read from the
+    // prompt, ends.
+    if (!FTopInteractive || FReadDepth > 0) stop = true;
+  }
+  if (stop) FInterrupted = true;
+  return !stop;
+}
+
 bool TShell::RunPiece(const TPiece& Piece) {
+  FPieceLine = Piece.Line;
   if (FOptions.Echo) {
     std::string shown = Piece.Kind == TPiece::pkCommand ? "." + Piece.Text : Piece.Text + ";";
     std::string indented;
     for (char c : shown) indented += c == '\n' ? std::string("\n   -> ") : std::string(1, c);
     FOut << "\nisql> " << indented << "\n";
   }
-  if (Piece.Kind == TPiece::pkCommand) return Command(Piece.Text);
+  bool go = Piece.Kind == TPiece::pkCommand ? Command(Piece.Text) : RunSql(Piece.Text);
+  if (!AfterStatement()) return false;
+  ShowNotices();
+  return go;
+}
+
+bool TShell::RunSql(const std::string& Sql) {
+  TTxnOp op;
+  if (IsTransactionStatement(Sql, op)) return RunTransaction(op);
+  if (FTerminalSize) FPrinter.reset();  // the terminal may have changed its size
   auto t0 = std::chrono::steady_clock::now();
-  bool ok = FDb.Run(Piece.Text, *FPrinter);
+  bool ok = FDb.Run(Sql, Printer());
+  // The terminal echoed ^C where the cursor stood; the error starts on a line of its own.
+  if (!ok && FTopInteractive && FInterruptPending && FInterruptPending()) FErr << "\n";
   if (FOptions.Timing)
-    FPrinter->Timing(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+    Printer().Timing(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+  if (ok && IsDefinition(Sql)) ForgetCatalogNames();
   return ok || Failed();
 }
 
-bool TShell::RunText(const std::string& Text) {
-  for (const TPiece& p : TStatementSplitter::SplitText(Text))
-    if (!RunPiece(p) || FQuit) return false;
+bool TShell::RunTransaction(TTxnOp Op) {
+  if (Op == TTxnOp::toBegin && FDb.Uncommitted()) {
+    // The work so far is neither committed nor lost behind the user's back.
+    Printer().Info("a transaction with uncommitted changes is open; it goes on until COMMIT or ROLLBACK");
+    return true;
+  }
+  if (!FDb.Transaction(Op)) return Failed();
+  Printer().Info(Op == TTxnOp::toBegin ? "transaction started" : Op == TTxnOp::toCommit ? "committed" : "rolled back");
   return true;
 }
 
-bool TShell::RunStream(std::istream& In, bool Interactive) {
-  TStatementSplitter splitter;
-  std::string line;
-  while (true) {
-    if (Interactive && !FOptions.Quiet) {
-      FOut << (splitter.Pending() ? "   -> " : "isql> ") << std::flush;
-    }
-    if (!std::getline(In, line)) break;
-    for (const TPiece& p : splitter.AddLine(line))
-      if (!RunPiece(p) || FQuit) return false;
-  }
-  if (Interactive && !FOptions.Quiet) FOut << "\n";
-  for (const TPiece& p : splitter.Finish())
-    if (!RunPiece(p) || FQuit) return false;
-  return true;
-}
-
-int TShell::RunAll(std::istream& StdIn, bool StdInIsTerminal) {
-  if (FOptions.Sources.empty()) {
-    RunStream(StdIn, StdInIsTerminal);
-    return ExitStatus();
-  }
-  for (const TSource& s : FOptions.Sources) {
-    bool go = true;
-    if (s.Kind == TSource::skText) {
-      go = RunText(s.Value);
-    } else if (s.Value == "-") {
-      go = RunStream(StdIn, false);
+void TShell::Finish() {
+  if (!FDb.Uncommitted()) return;
+  bool rollback = FOptions.RollbackOnExit || FStoppedByError || FInterrupted;
+  if (rollback) {
+    if (FDb.Transaction(TTxnOp::toRollback)) {
+      FErr << "zylo-isql: uncommitted changes rolled back\n";
     } else {
-      std::ifstream f(s.Value, std::ios::binary);
-      if (!f) {
-        ++FErrors;
-        FPrinter->Error(0, "cannot open file '" + s.Value + "'");
-        go = !FStop;
-      } else {
-        go = RunStream(f, false);
-      }
+      FExitFailed = true;
+      Failed();
     }
-    if (!go) break;
+    return;
   }
+  if (!FDb.Transaction(TTxnOp::toCommit)) {
+    FExitFailed = true;
+    FStop = false;
+    Failed();
+    FErr << "zylo-isql: uncommitted changes could not be committed and are lost\n";
+    FDb.Transaction(TTxnOp::toRollback);
+    return;
+  }
+  if (FTopInteractive && !FOptions.Quiet) Printer().Info("uncommitted changes committed");
+}
+
+bool TShell::RunText(const std::string& Text, const std::string& Name) {
+  std::istringstream in(Text);
+  return RunStream(in, Name);
+}
+
+bool TShell::RunStream(std::istream& In, const std::string& Name) {
+  TStreamInput input(In, nullptr);
+  return RunInput(input, Name);
+}
+
+bool TShell::RunInput(TLineInput& Input, const std::string& Name) {
+  TStatementSplitter splitter;
+  TStatementSplitter* outerSplitter = FSplitter;
+  TLineInput* outerInput;
+  std::string outerSource = FSource, outerEntry = FEntry;
+  FEntry.clear();
+  int outerLine = FPieceLine;
+  {
+    std::lock_guard<std::mutex> lock(FNoticeMutex);
+    outerInput = FInput;
+    FInput = &Input;
+  }
+  FSplitter = &splitter;
+  FSource = Name;
+  const bool interactive = Input.Interactive();
+  if (interactive) Input.SetIdle([this] {
+      if (FIdle) FIdle();
+      std::vector<std::string> notices;
+      {
+        std::lock_guard<std::mutex> lock(FNoticeMutex);
+        notices.swap(FNotices);
+      }
+      for (const std::string& n : notices) FInput->ShowAbovePrompt(n + "\n");
+    }, FIdle != nullptr);
+
+  bool go = true, ended = false;
+  std::string& entry = FEntry;  // the lines of the entry being typed, for the history
+  while (go) {
+    ShowNotices();
+    if (FTerminated && FTerminated()) {
+      FInterrupted = true;
+      go = false;
+      break;
+    }
+    std::string text;
+    TReadResult r = Input.ReadLine(interactive && !FOptions.Quiet ? Prompt() : std::string(), text);
+    if (r == TReadResult::rrInterrupted) {
+      if (FInterruptClear) FInterruptClear();
+      splitter = TStatementSplitter();
+      entry.clear();
+      continue;
+    }
+    if (r == TReadResult::rrEnd) {
+      ended = true;
+      break;
+    }
+    // A recalled entry of several lines comes back as one text with its line ends.
+    std::vector<TPiece> pieces;
+    size_t start = 0;
+    while (true) {
+      size_t nl = text.find('\n', start);
+      for (TPiece& p : splitter.AddLine(text.substr(start, nl == std::string::npos ? nl : nl - start)))
+        pieces.push_back(std::move(p));
+      if (nl == std::string::npos) break;
+      start = nl + 1;
+    }
+    entry += (entry.empty() ? "" : "\n") + text;
+    if (!splitter.Pending()) {
+      if (!Trim(entry).empty()) Input.AddHistory(entry);
+      entry.clear();
+    }
+    for (const TPiece& p : pieces)
+      if (!RunPiece(p) || FQuit) {
+        go = false;
+        break;
+      }
+  }
+  if (ended && interactive && !FOptions.Quiet) FOut << "\n";
+  if (go) {
+    for (const TPiece& p : splitter.Finish())
+      if (!RunPiece(p) || FQuit) {
+        go = false;
+        break;
+      }
+  }
+  if (interactive) Input.SetIdle(nullptr, false);
+  FSplitter = outerSplitter;
+  FSource = outerSource;
+  FEntry = outerEntry;
+  FPieceLine = outerLine;
+  {
+    std::lock_guard<std::mutex> lock(FNoticeMutex);
+    FInput = outerInput;
+  }
+  return go;
+}
+
+bool TShell::ReadFile(const std::string& Path) {
+  struct stat st;
+  if (stat(Path.c_str(), &st) != 0) return CommandError("cannot read '" + Path + "': " + std::strerror(errno));
+  if (S_ISDIR(st.st_mode)) return CommandError("cannot read '" + Path + "': it is a directory");
+  std::ifstream f(Path, std::ios::binary);
+  if (!f) return CommandError("cannot read '" + Path + "': " + std::strerror(errno));
+  if (FReadDepth >= 16) return CommandError("cannot read '" + Path + "': files read each other 16 deep");
+  ++FReadDepth;
+  bool go = RunStream(f, Path);
+  --FReadDepth;
+  if (!go && !FQuit && FTopInteractive && FReadDepth == 0) {
+    // The file ended early; the session at the prompt goes on.
+    FInterrupted = false;
+    FStoppedByError = false;
+    return true;
+  }
+  return go;
+}
+
+bool TShell::RedirectOutput(const std::string& Path, std::string& Error) {
+  FPrinter.reset();
+  if (Path.empty()) {
+    FOutFile.reset();
+    return true;
+  }
+  auto f = std::make_unique<std::ofstream>(Path, std::ios::binary | std::ios::trunc);
+  if (!*f) {
+    Error = "cannot write '" + Path + "': " + std::strerror(errno);
+    return false;
+  }
+  FOutFile = std::move(f);
+  return true;
+}
+
+int TShell::RunAll(TLineInput& StdIn) {
+  FTopInteractive = FOptions.Sources.empty() && StdIn.Interactive();
+  if (FOptions.Sources.empty()) {
+    RunInput(StdIn, std::string());
+  } else {
+    for (const TSource& s : FOptions.Sources) {
+      bool go = true;
+      if (s.Kind == TSource::skText) {
+        go = RunText(s.Value);
+      } else if (s.Value == "-") {
+        go = RunInput(StdIn, "stdin");
+      } else {
+        struct stat st;
+        std::ifstream f;
+        if (stat(s.Value.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) f.open(s.Value, std::ios::binary);
+        if (!f.is_open()) {
+          go = CommandError("cannot open file '" + s.Value + "'");
+        } else {
+          go = RunStream(f, s.Value);
+        }
+      }
+      if (!go) break;
+    }
+  }
+  Finish();
   return ExitStatus();
 }
 
-void TShell::Help() {
-  FOut << "Statements end with ';' or with a line holding only 'go'. Built-in commands:\n"
-          "  .tables                  list the tables and views\n"
-          "  .describe TABLE          the columns of a table, from the catalog\n"
-          "  .explain QUERY           the access plan of a query\n"
-          "  .backup DIRECTORY        back the database up into a directory\n"
-          "  .open QUERY              open a scrolling cursor for update and show its first row\n"
-          "  .next  .prior  .first  .last  .goto N  .current\n"
-          "                           move the cursor and show the row it stands on\n"
-          "  .update COL = VALUE, ... change the current row ('text', NULL or a number)\n"
-          "  .delete                  delete the current row\n"
-          "  .close                   close the cursor\n"
-          "  .timing on|off           show the time each statement took\n"
-          "  .help                    this text\n"
-          "  .quit                    leave\n";
+int TShell::RunAll(std::istream& StdIn, bool StdInIsTerminal) {
+  TStreamInput input(StdIn, StdInIsTerminal ? &FOut : nullptr, StdInIsTerminal);
+  return RunAll(input);
 }
 
 bool TShell::Command(const std::string& Line) {
-  auto [cmd, arg] = SplitCommand(Line);
-  auto usage = [&](const std::string& text) {
-    ++FErrors;
-    FPrinter->Error(0, text);
-    return !FStop;
+  auto [name, arg] = SplitCommand(Line);
+  const TCommand* c = FindCommand(name);
+  if (!c) return CommandError("unknown command '." + name + "' (.help lists them)");
+  return c->Run(*this, arg);
+}
+
+const TCatalogNames& TShell::CatalogNames() {
+  if (FNamesLoaded) return FNames;
+  FNames = TCatalogNames();
+  std::vector<std::vector<TCell>> rows;
+  auto column = [&](const std::string& Sql, std::vector<std::string>& Into) {
+    rows.clear();
+    if (!FDb.Query(Sql, rows)) return;
+    for (auto& r : rows)
+      if (!r.empty() && !r[0].Null) Into.push_back(r[0].Text);
   };
-  if (cmd == "quit" || cmd == "exit" || cmd == "q") {
-    FQuit = true;
-    return false;
-  }
-  if (cmd == "help" || cmd == "?") {
-    Help();
-    return true;
-  }
-  if (cmd == "timing") {
-    std::string v = Lower(arg);
-    if (v == "on") FOptions.Timing = true;
-    else if (v == "off") FOptions.Timing = false;
-    else return usage("usage: .timing on|off");
-    return true;
-  }
-  if (cmd == "tables") return FDb.Run(ListTablesSql(), *FPrinter) || Failed();
-  if (cmd == "describe" || cmd == "desc") {
-    if (arg.empty()) return usage("usage: .describe TABLE");
-    return FDb.Run(DescribeTableSql(arg), *FPrinter) || Failed();
-  }
-  if (cmd == "explain") {
-    if (arg.empty()) return usage("usage: .explain QUERY");
-    std::string plan;
-    if (!FDb.Explain(arg, plan)) return Failed();
-    std::string shown;
-    for (char c : plan) shown += c == '\n' ? std::string("\n      ") : std::string(1, c);
-    FPrinter->Info("plan: " + shown);
-    return true;
-  }
-  if (cmd == "backup") {
-    if (arg.empty()) return usage("usage: .backup DIRECTORY");
-    std::string lastFile;
-    bool drawn = false;
-    // On a terminal the bar is redrawn in place; otherwise one finished bar per file is printed.
-    bool terminal = FOptions.ProgressOnTerminal;
-    auto progress = [&](const std::string& File, int32_t Page, int32_t Pages) {
-      if (terminal) {
-        FErr << "\r" << ProgressBar(File, Page, Pages) << std::flush;
-        drawn = true;
-        if (Page >= Pages) {
-          FErr << "\n";
-          drawn = false;
-        }
-      } else if (Page >= Pages) {
-        FPrinter->Info(ProgressBar(File, Page, Pages));
-      }
-      lastFile = File;
-    };
-    bool ok = FDb.Backup(arg, progress);
-    if (drawn) FErr << "\n";
-    if (!ok) return Failed();
-    FPrinter->Info("backup written to " + arg);
-    return true;
-  }
-  if (cmd == "open") {
-    if (arg.empty()) return usage("usage: .open QUERY");
-    return FDb.CursorOpen(arg, *FPrinter) || Failed();
-  }
-  TMove move;
-  int32_t row = 0;
-  bool isMove = true;
-  if (cmd == "next") move = TMove::mvNext;
-  else if (cmd == "prior" || cmd == "prev") move = TMove::mvPrior;
-  else if (cmd == "first") move = TMove::mvFirst;
-  else if (cmd == "last") move = TMove::mvLast;
-  else if (cmd == "current") move = TMove::mvCurrent;
-  else if (cmd == "goto") {
-    move = TMove::mvAbsolute;
-    char* end = nullptr;
-    long n = std::strtol(arg.c_str(), &end, 10);
-    if (arg.empty() || *end || n < 1 || n > 2147483647L) return usage("usage: .goto N (N from 1)");
-    row = static_cast<int32_t>(n - 1);
-  } else isMove = false;
-  if (isMove) return FDb.CursorMove(move, row, *FPrinter) || Failed();
-  if (cmd == "update") {
-    std::vector<std::pair<std::string, std::string>> values;
-    std::string error;
-    if (!ParseAssignments(arg, values, error)) return usage(".update: " + error);
-    return FDb.CursorUpdate(values, *FPrinter) || Failed();
-  }
-  if (cmd == "delete") return FDb.CursorDelete(*FPrinter) || Failed();
-  if (cmd == "close") return FDb.CursorClose() || Failed();
-  return usage("unknown command '." + cmd + "' (.help lists them)");
+  column("SELECT t.table_name FROM sys.systable t WHERE t.creator <> 0 ORDER BY 1", FNames.Tables);
+  column("SELECT p.proc_name FROM sys.sysprocedure p ORDER BY 1", FNames.Procedures);
+  column("SELECT DISTINCT c.column_name FROM sys.syscolumn c JOIN sys.systable t ON t.table_id = c.table_id"
+         " WHERE t.creator <> 0 ORDER BY 1",
+         FNames.Columns);
+  FNamesLoaded = true;
+  return FNames;
+}
+
+TCompletion TShell::Complete(const std::string& Line, size_t Start, size_t End) {
+  // The statement typed on earlier lines gives the context of the word (FROM on the line before).
+  std::string pending = FSplitter && FSplitter->Pending() ? FEntry : std::string();
+  return CompleteWord(pending, Line, Start, End, FCommands, CatalogNames());
 }
 
 }  // namespace zylisql

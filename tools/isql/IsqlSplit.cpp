@@ -16,6 +16,17 @@ bool IsWordChar(char c) {
 
 bool IsGoLine(const std::string& Line) { return Upper(Trim(Line)) == "GO"; }
 
+// The words people type to leave or to get help, as in other interactive SQL tools: the
+// command they stand for, or "" for none.
+std::string QuickCommand(const std::string& Trimmed) {
+  std::string t = Trimmed;
+  while (!t.empty() && (t.back() == ';' || std::isspace(static_cast<unsigned char>(t.back())))) t.pop_back();
+  std::string w = Lower(t);
+  if (w == "help" || w == "\\?" || w == "\\h") return "help";
+  if (w == "quit" || w == "exit" || w == "\\q") return "quit";
+  return std::string();
+}
+
 }  // namespace
 
 std::vector<TPiece> TStatementSplitter::AddLine(const std::string& Line) {
@@ -33,6 +44,12 @@ std::vector<TPiece> TStatementSplitter::AddLine(const std::string& Line) {
     if (!FHasCode && !t.empty() && t[0] == '.') {
       Reset();
       out.push_back({TPiece::pkCommand, Trim(t.substr(1)), FLineNo});
+      return out;
+    }
+    std::string quick = FHasCode ? std::string() : QuickCommand(t);
+    if (!quick.empty()) {
+      Reset();
+      out.push_back({TPiece::pkCommand, quick, FLineNo});
       return out;
     }
   }
@@ -154,7 +171,7 @@ void TStatementSplitter::Word(const std::string& W) {
       }
     } else if (lw[0] == "BEGIN") {
       if (lw.size() >= 2) {
-        FCompound = lw[1] != "TRAN" && lw[1] != "TRANSACTION";
+        FCompound = lw[1] != "TRAN" && lw[1] != "TRANSACTION" && lw[1] != "WORK";
         FCompoundDecided = true;
       }
     } else {
