@@ -274,13 +274,13 @@ void TAsaDatabase::Track(const std::string& Verb, bool Ok, int64_t Rows) {
     return;
   }
   if (RolledBackTransaction(ErrorCode())) {
-    // The server ended the transaction; the session learns it too, so that both agree.
-    std::string error = FError;
-    int32_t code = FErrorCode;
+    // The server ended the transaction; the session learns it too, so that both agree. The
+    // error stays the statement's.
+    std::string text = ErrorText();
+    int32_t code = ErrorCode();
     FSession->Rollback();
-    FError = error.empty() ? ErrorText() : error;
-    FErrorCode = error.empty() ? ErrorCode() : code;
-    if (FError.find("rolled back") == std::string::npos && FSink) FSink("the transaction was rolled back");
+    if (text.find("rolled back") == std::string::npos) text += " (the transaction was rolled back)";
+    Fail(text, code);
     FUncommitted = false;
   }
 }
