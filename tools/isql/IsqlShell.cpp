@@ -488,6 +488,8 @@ bool TShell::RunInput(TLineInput& Input, const std::string& Name) {
       continue;
     }
     if (r == TReadResult::rrEnd) {
+      // A signal ends the reading too; the run then ends as after an interrupt.
+      if (FTerminated && FTerminated()) FInterrupted = true;
       ended = true;
       break;
     }

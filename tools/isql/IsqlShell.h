@@ -164,7 +164,8 @@ class TShell {
   // Lines shown to the user from elsewhere (any thread): above the prompt at once when the
   // user sits at it, otherwise as soon as the running statement is done.
   void PostNotice(const std::string& Text);
-  // Runs on the main thread while the prompt waits, at least every 100 ms.
+  // Runs on the main thread while the prompt waits, at least every 100 ms (set it before the
+  // run starts).
   void SetIdleHandler(std::function<void()> Handler);
   // The terminal the output goes to when it is not redirected: its size (false: none) and
   // the pager for long tables.
