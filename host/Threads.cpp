@@ -180,13 +180,15 @@ int TThread::WaitFor() {
   return ReturnValue;
 }
 
+void TThread::TerminateAndWait() {
+  if (!FThread.joinable() || std::this_thread::get_id() == FThread.get_id()) return;
+  FTerminated = true;
+  WaitFor();
+}
+
 TThread::~TThread() {
-  if (FThread.joinable()) {
-    if (std::this_thread::get_id() == FThread.get_id()) {
-      FThread.detach();  // freeing itself after its termination handler
-    } else {
-      FTerminated = true;
-      WaitFor();
-    }
-  }
+  if (FThread.joinable() && std::this_thread::get_id() == FThread.get_id())
+    FThread.detach();  // freeing itself after its termination handler
+  else
+    TerminateAndWait();
 }

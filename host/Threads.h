@@ -82,7 +82,9 @@ public:
   TThread(const TThread&) = delete;
   TThread& operator=(const TThread&) = delete;
   // Asks a running thread to terminate and waits for it (a thread freeing itself is
-  // past Execute when this runs).
+  // past Execute when this runs). This is a safety net only: it runs after the derived
+  // object's members are gone, while Execute may still use them. A derived class whose
+  // Execute touches its own members calls TerminateAndWait in its own destructor.
   virtual ~TThread();
 
   // Lets a thread created suspended run. Calling it twice, or on a thread that was
@@ -96,6 +98,9 @@ public:
   bool Suspended() const { return !FStarted; }
   // Waits for the end of Execute and the termination handler; returns ReturnValue.
   int WaitFor();
+  // Terminate and WaitFor for a thread that runs or has run and is not waited for yet;
+  // nothing for one never started, already waited for, or freeing itself on its own thread.
+  void TerminateAndWait();
 
   // The thread deletes itself after its termination handler. Such a thread must not
   // be waited for or deleted by anyone else once it has been started.

@@ -24,6 +24,8 @@ bool PumpUntil(F Done) {
 class TCountingThread : public TThread {
 public:
   explicit TCountingThread(bool Suspended) : TThread(Suspended) {}
+  // Execute uses the members below: stop it before they go.
+  ~TCountingThread() override { TerminateAndWait(); }
   std::atomic<int> Loops{0};
   std::vector<std::thread::id> SyncRanOn;
 
