@@ -18,18 +18,13 @@
 namespace dbl {
 namespace {
 
-// Connection parameters: the string first, then SQLCONNECT for keys the string lacks.
+// Connection parameters: the string's own, then SQLCONNECT for the parameters the string lacks.
+// Both are parsed first and merged as key/value pairs: the variable cannot reach into the
+// application's values, and every character of its own values survives.
 ConnectionString Params(const char* parms) {
-  std::string text = parms ? parms : "";
-  if (const char* env = std::getenv("SQLCONNECT"); env && *env) {
-    ConnectionString own = ConnectionString::Parse(text);
-    ConnectionString extra = ConnectionString::Parse(env);
-    std::string merged = text;
-    for (const char* k : {"ENG", "DBN", "DBF", "UID", "PWD", "START", "ASTART", "ASTOP", "CON", "LINKS"})
-      if (!own.Has(k) && extra.Has(k)) merged += std::string(";") + k + "='" + extra.Get(k) + "'";
-    return ConnectionString::Parse(merged);
-  }
-  return ConnectionString::Parse(text);
+  ConnectionString cs = ConnectionString::Parse(parms ? parms : "");
+  if (const char* env = std::getenv("SQLCONNECT"); env && *env) cs.MergeDefaults(ConnectionString::Parse(env));
+  return cs;
 }
 
 void RefuseNetwork(const ConnectionString& cs) {

@@ -109,6 +109,10 @@ std::string ConnectionString::Get(std::string_view key, std::string_view def) co
   return it == values_.end() ? std::string(def) : it->second;
 }
 
+void ConnectionString::MergeDefaults(const ConnectionString& defaults) {
+  for (const auto& [key, value] : defaults.values_) values_.emplace(key, value);  // present keys stay
+}
+
 bool ConnectionString::GetBool(std::string_view key, bool def) const {
   auto it = values_.find(std::string(key));
   if (it == values_.end() || Trim(it->second).empty()) return def;

@@ -25,6 +25,10 @@ class ConnectionString {
   // Boolean parameter (YES/Y/ON/TRUE/T/1 vs NO/N/OFF/FALSE/F/0); -832 on anything else.
   bool GetBool(std::string_view key, bool def) const;
 
+  // Adds every parameter of defaults that this string lacks, value for value (no text is
+  // re-parsed, so a quote inside a value cannot open or close anything).
+  void MergeDefaults(const ConnectionString& defaults);
+
   // Canonical short name of a key, or empty when unknown.
   static std::string CanonicalKey(std::string_view key);
 

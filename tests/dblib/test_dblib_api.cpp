@@ -114,6 +114,17 @@ TEST_F(Api, ConnectionStringQuotingAndRepetition) {
   // Parameters the string lacks come from SQLCONNECT; the string's own win.
   setenv("SQLCONNECT", "UID=dba;PWD=sql;DBN=wrong", 1);
   EXPECT_TRUE(Connect("ENG=quote;DBN=quote")) << Message(ca);
+  db_string_disconnect(&ca, nullptr);
+  // A value taken from the variable stays one value: its quotes cannot add parameters to the
+  // application's string, and a password with ' and ; in it arrives whole.
+  setenv("SQLCONNECT", "PWD=\"sql';UID='dba\"", 1);
+  EXPECT_FALSE(Connect("ENG=quote;DBN=quote;UID=o'neil;CON=inj"));
+  EXPECT_EQ(ca.sqlcode, SQLE_INVALID_LOGON) << "o'neil with the password sql';UID='dba, not dba";
+  setenv("SQLCONNECT", "PWD=\"x';DBN='nosuch\"", 1);
+  EXPECT_FALSE(Connect("ENG=quote;DBN=quote;UID=dba;CON=inj"));
+  EXPECT_EQ(ca.sqlcode, SQLE_INVALID_LOGON) << "the database stays the application's";
+  setenv("SQLCONNECT", "PWD=\"a;b'c\"", 1);
+  EXPECT_TRUE(Connect("ENG=quote;DBN=quote;UID=o'neil")) << Message(ca);
   unsetenv("SQLCONNECT");
 }
 
