@@ -79,81 +79,173 @@ std::string EngineNameFor(const ConnectionString& cs) {
 
 bool IsUtility(const std::string& dbn) { return UpperName(dbn) == "UTILITY_DB"; }
 
-// db_string_connect: find (or auto-start) the engine and database, then log in.
+// Where a connect goes: a database of an engine of this process, or a database file that an
+// engine of another process serves (opened here as well).
+struct Target {
+  std::shared_ptr<Engine> engine;  // null for another process's database
+  std::shared_ptr<Database> db;
+  bool started = false;            // this connect started the database
+};
+
+// The database of that file wherever it runs: on an engine of this process (the one named, or
+// any), else on an engine of another process (the one named, or any).
+Target FindFile(const std::string& eng, const std::string& file) {
+  Target t;
+  auto& reg = Registry::Get();
+  std::vector<std::shared_ptr<Engine>> here;
+  if (!eng.empty()) {
+    if (auto e = reg.Find(eng)) here.push_back(e);
+  } else {
+    here = reg.Engines();
+  }
+  for (auto& e : here)
+    if (auto db = e->FindFile(file)) {
+      t.engine = e;
+      t.db = db;
+      return t;
+    }
+  for (auto& r : reg.FindRemotes(eng)) {
+    std::string name = r.NameOf(file);
+    if (!name.empty()) {
+      t.db = reg.AttachRemote(r, name, file);
+      return t;
+    }
+  }
+  return t;
+}
+
+// An engine of this process for a connect or a start that found none: named ENG, else after
+// the first database file. It is this process's own even when another process runs an engine
+// of that name (that one did not serve the file asked for).
+std::shared_ptr<Engine> StartOwnEngine(const ConnectionString& cs, bool autoStop) {
+  std::string name = EngineNameFor(cs);
+  if (name.empty()) throw SqlError(SQLE_ENGINE_NOT_RUNNING);
+  StartLine sl = StartLine::Parse(cs.Get("START"));
+  auto e = Registry::Get().StartEngine(name, sl.suPassword, true);
+  e->autoStop = autoStop;
+  try {
+    for (auto& d : sl.databases) e->StartDatabase(d.file, d.name, autoStop);
+  } catch (...) {
+    Registry::Get().StopEngine(name, true);
+    throw;
+  }
+  return e;
+}
+
+// A database file named by DBF is exactly the database reached: found by its file wherever it
+// runs, or started (under DBN, else under a name of its own: two files with the same base name
+// are two databases).
+Target ConnectTargetByFile(const ConnectionString& cs) {
+  std::string eng = cs.Get("ENG"), dbn = cs.Get("DBN"), dbf = cs.Get("DBF");
+  bool autoStop = cs.GetBool("ASTOP", true);
+  Target t = FindFile(eng, dbf);
+  if (t.db) return t;
+  auto& reg = Registry::Get();
+  t.engine = eng.empty() ? reg.Default() : reg.Find(eng);
+  bool ownEngine = false;
+  if (!t.engine) {
+    if (!cs.GetBool("ASTART", true)) throw SqlError(SQLE_ENGINE_NOT_RUNNING);
+    t.engine = StartOwnEngine(cs, autoStop);
+    ownEngine = true;
+  }
+  try {
+    t.db = t.engine->StartDatabase(dbf, dbn.empty() ? t.engine->FreeName(dbf) : dbn, autoStop);
+  } catch (...) {
+    if (ownEngine) reg.StopEngine(t.engine->Name(), true);
+    throw;
+  }
+  t.started = true;
+  reg.Publish(*t.engine);
+  return t;
+}
+
+// Without DBF: the engine named (or the default one) and the database named (or its only one).
+Target ConnectTargetByName(const ConnectionString& cs) {
+  std::string eng = cs.Get("ENG"), dbn = cs.Get("DBN");
+  Target t;
+  Located l = Locate(eng);
+  if (!l.engine && !l.remote) {
+    bool canStart = cs.GetBool("ASTART", true) && (cs.Has("START") || IsUtility(dbn));
+    if (!canStart) throw SqlError(SQLE_ENGINE_NOT_RUNNING);
+    l.engine = StartOwnEngine(cs, cs.GetBool("ASTOP", true));
+    Registry::Get().Publish(*l.engine);
+  }
+  if (l.engine) {
+    Engine& e = *l.engine;
+    t.engine = l.engine;
+    if (IsUtility(dbn)) {
+      t.db = e.Utility();
+    } else if (!dbn.empty()) {
+      t.db = e.Find(dbn);
+      if (!t.db) throw SqlError(SQLE_DATABASE_NOT_FOUND);
+    } else {
+      t.db = e.Only();
+      if (!t.db) throw SqlError(e.DatabaseCount() == 0 ? SQLE_REQUEST_DENIED_NO_DATABASES : SQLE_DATABASE_NAME_REQUIRED);
+    }
+    return t;
+  }
+  if (IsUtility(dbn)) throw SqlError(SQLE_CONNECTION_ERROR, {"the utility database of another process"});
+  // Engines of other processes: the first of that name with the database named (or only one).
+  for (auto& r : Registry::Get().FindRemotes(eng))
+    for (auto& [n, f] : r.databases)
+      if (dbn.empty() ? r.databases.size() == 1 : UpperName(n) == UpperName(dbn)) {
+        t.db = Registry::Get().AttachRemote(r, n, f);
+        return t;
+      }
+  throw SqlError(SQLE_DATABASE_NOT_FOUND);
+}
+
+// Keeps an engine from stopping between a connect's look-up and its login.
+class Reservation {
+ public:
+  explicit Reservation(std::shared_ptr<Engine> e) : e_(std::move(e)) {
+    if (e_) e_->Reserve();
+  }
+  ~Reservation() {
+    if (e_) e_->Release();
+  }
+  Reservation(const Reservation&) = delete;
+  Reservation& operator=(const Reservation&) = delete;
+
+ private:
+  std::shared_ptr<Engine> e_;
+};
+
+// db_string_connect: find (or auto-start) the engine and database, then log in. Finding and
+// starting are one step across threads and processes; the login runs outside it.
 void Connect(Client& client, const char* parms) {
   ConnectionString cs = Params(parms);
   RefuseNetwork(cs);
   std::string conName = cs.Get("CON");
   if (client.FindConnection(conName))
     throw SqlError(SQLE_CONNECTION_ERROR, {"connection '" + conName + "' already exists on this SQLCA"});
-  std::string dbn = cs.Get("DBN"), dbf = cs.Get("DBF"), uid = cs.Get("UID"), pwd = cs.Get("PWD");
-  bool autoStop = cs.GetBool("ASTOP", true);
-  bool autoStart = cs.GetBool("ASTART", true);
   if (cs.Has("LOG") || cs.GetBool("DBG", false)) client.debug = true;
+  cs.GetBool("ASTART", true);  // a value that is no boolean is refused before anything starts
+  cs.GetBool("ASTOP", true);
 
+  Target t;
+  std::unique_ptr<Reservation> reserved;
+  {
+    StartLock hold(Registry::Get());
+    bool byFile = !cs.Get("DBF").empty() && !IsUtility(cs.Get("DBN"));
+    t = byFile ? ConnectTargetByFile(cs) : ConnectTargetByName(cs);
+    reserved = std::make_unique<Reservation>(t.engine);
+  }
   auto cc = std::make_unique<ClientConnection>(client, conName);
-  Located l = Locate(cs.Get("ENG"));
-  std::shared_ptr<Database> db;
-  if (!l.engine && !l.remote) {
-    bool canStart = autoStart && (!dbf.empty() || cs.Has("START") || IsUtility(dbn));
-    if (!canStart) throw SqlError(SQLE_ENGINE_NOT_RUNNING);
-    std::string name = EngineNameFor(cs);
-    if (name.empty()) throw SqlError(SQLE_ENGINE_NOT_RUNNING);
-    StartLine sl = StartLine::Parse(cs.Get("START"));
-    l.engine = Registry::Get().StartEngine(name, sl.suPassword);
-    l.engine->autoStop = autoStop;
-    try {
-      StartDatabases(*l.engine, cs, autoStop);
-    } catch (...) {
-      Registry::Get().StopEngine(name, true);
-      throw;
-    }
-  }
-  if (l.engine) {
-    Engine& e = *l.engine;
-    if (IsUtility(dbn)) {
-      db = e.Utility();
-    } else if (!dbn.empty() && (db = e.Find(dbn))) {
-    } else if (!dbf.empty() && dbn.empty() && (db = e.FindFile(dbf))) {
-    } else if (!dbf.empty()) {
-      db = e.StartDatabase(dbf, dbn, autoStop);
-      cc->autoStopDatabase = autoStop;
-      Registry::Get().Publish(e);
-    } else if (dbn.empty()) {
-      db = e.Only();
-      if (!db) throw SqlError(e.DatabaseCount() == 0 ? SQLE_REQUEST_DENIED_NO_DATABASES : SQLE_DATABASE_NAME_REQUIRED);
-    } else {
-      throw SqlError(SQLE_DATABASE_NOT_FOUND);
-    }
-    cc->engine = l.engine;
-  } else {
-    // An engine of another process: open the same file here.
-    const RemoteEngine& r = *l.remote;
-    std::string file, name;
-    for (auto& [n, f] : r.databases) {
-      if ((!dbn.empty() && UpperName(n) == UpperName(dbn)) || (dbn.empty() && r.databases.size() == 1)) {
-        name = n;
-        file = f;
-      }
-    }
-    if (IsUtility(dbn)) throw SqlError(SQLE_CONNECTION_ERROR, {"the utility database of another process"});
-    if (file.empty() && !dbf.empty()) {
-      file = dbf;
-      name = dbn.empty() ? FilePrefix(dbf) : dbn;
-    }
-    if (file.empty()) throw SqlError(SQLE_DATABASE_NOT_FOUND);
-    db = Registry::Get().AttachRemote(r, name, file);
-  }
-  cc->database = db;
+  cc->engine = t.engine;
+  cc->database = t.db;
+  cc->autoStopDatabase = t.started && cs.GetBool("ASTOP", true);
   try {
-    cc->conn = db->Connect(uid, pwd);
+    cc->conn = t.db->Connect(cs.Get("UID"), cs.Get("PWD"));
   } catch (...) {
     cc.reset();
+    reserved.reset();
     Registry::Get().SweepAutoStop();
     throw;
   }
+  reserved.reset();
   cc->conn->SetMessageSink(cc.get());
-  client.CallDebug("connected to " + db->Name() + " as " + uid);
+  client.CallDebug("connected to " + t.db->Name() + " as " + cs.Get("UID"));
   client.Add(std::move(cc));
 }
 
@@ -271,15 +363,31 @@ _esqlentry_ unsigned db_start_engine(SQLCA* ca, char* parms) {
     RefuseNetwork(cs);
     std::string name = EngineNameFor(cs);
     if (name.empty()) throw SqlError(SQLE_INVALID_COMMAND_LINE);
+    StartLock hold(Registry::Get());
+    bool own = false;
     if (!cs.GetBool("FORCE", false)) {
-      Located l = Locate(name);
-      if (l.engine || l.remote) {
+      if (Registry::Get().Find(name)) {
         running = true;
         throw SqlError(SQLE_ENGINE_ALREADY_RUNNING);
       }
+      // Another process's engine of that name is the one asked for when it serves every file
+      // to start; otherwise this process starts its own under the name.
+      auto others = Registry::Get().FindRemotes(name);
+      if (!others.empty()) {
+        std::vector<std::string> files;
+        for (auto& d : StartLine::Parse(cs.Get("START")).databases) files.push_back(d.file);
+        if (!cs.Get("DBF").empty()) files.push_back(cs.Get("DBF"));
+        bool serves = true;
+        for (auto& f : files) serves = serves && !others.front().NameOf(f).empty();
+        if (serves) {
+          running = true;
+          throw SqlError(SQLE_ENGINE_ALREADY_RUNNING);
+        }
+        own = true;
+      }
     }
     StartLine sl = StartLine::Parse(cs.Get("START"));
-    auto e = Registry::Get().StartEngine(name, sl.suPassword);
+    auto e = Registry::Get().StartEngine(name, sl.suPassword, own);
     try {
       StartDatabases(*e, cs, false);
     } catch (...) {
@@ -312,16 +420,19 @@ _esqlentry_ unsigned db_start_database(SQLCA* ca, char* parms) {
            std::string dbf = cs.Get("DBF");
            if (dbf.empty()) throw SqlError(SQLE_NO_DATABASE_FILE);
            std::string eng = cs.Get("ENG");
-           Located l = Locate(eng);
-           if (l.remote && !l.engine)
-             throw SqlError(SQLE_START_STOP_DATABASE_DENIED);  // another process owns that engine
-           if (!l.engine) {
-             std::string name = eng.empty() ? FilePrefix(dbf) : eng;
-             l.engine = Registry::Get().StartEngine(name, std::nullopt);
-             l.engine->autoStop = false;
+           auto& reg = Registry::Get();
+           StartLock hold(reg);
+           auto e = eng.empty() ? reg.Default() : reg.Find(eng);
+           if (!e) {
+             // An engine of another process that serves the file already runs it; otherwise
+             // this process starts the file on an engine of its own of that name.
+             for (auto& r : reg.FindRemotes(eng))
+               if (!r.NameOf(dbf).empty()) return;
+             e = reg.StartEngine(eng.empty() ? FilePrefix(dbf) : eng, std::nullopt, true);
+             e->autoStop = false;
            }
-           l.engine->StartDatabase(dbf, cs.Get("DBN"), false);
-           Registry::Get().Publish(*l.engine);
+           e->StartDatabase(dbf, cs.Get("DBN"), false);
+           reg.Publish(*e);
          })
              ? 1
              : 0;

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,13 +26,13 @@ std::string UpperName(const std::string& s) {
   return r;
 }
 
-namespace {
-
 std::string CanonicalFile(const std::string& file) {
   std::error_code ec;
   auto p = fs::weakly_canonical(fs::absolute(file, ec), ec);
   return ec ? file : p.string();
 }
+
+namespace {
 
 // Start time of a process (clock ticks since boot) and whether it is alive (not a zombie).
 bool ProcessInfo(long pid, unsigned long long& start) {
@@ -56,10 +57,11 @@ unsigned long long OwnStart() {
   return s;
 }
 
+// One entry per engine and process: two processes may each run an engine of the same name.
 std::string EntryFileName(const std::string& engine) {
   std::string f;
   for (char c : UpperName(engine)) f += (std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-') ? c : '_';
-  return f + ".eng";
+  return f + "." + std::to_string(getpid()) + ".eng";
 }
 
 }  // namespace
@@ -120,9 +122,32 @@ bool Engine::StopDatabase(const std::string& name, bool unconditional) {
   return true;
 }
 
+std::string Engine::FreeName(const std::string& file) const {
+  std::string base = FilePrefix(file), name = base;
+  std::lock_guard<std::mutex> lock(m_);
+  for (int n = 2; dbs_.count(UpperName(name)); ++n) name = base + std::to_string(n);
+  return name;
+}
+
+void Engine::Reserve() {
+  std::lock_guard<std::mutex> lock(m_);
+  ++reserved_;
+}
+
+void Engine::Release() {
+  std::lock_guard<std::mutex> lock(m_);
+  --reserved_;
+}
+
+bool Engine::Reserved() const {
+  std::lock_guard<std::mutex> lock(m_);
+  return reserved_ > 0;
+}
+
 bool Engine::SweepAutoStop() {
   std::lock_guard<std::mutex> lock(m_);
   bool any = false;
+  if (reserved_ > 0) return false;
   for (auto it = dbs_.begin(); it != dbs_.end();) {
     if (it->second.autoStop && it->second.db->ConnectionCount() == 0) {
       it = dbs_.erase(it);
@@ -151,6 +176,32 @@ std::vector<std::pair<std::string, std::string>> Engine::List() const {
   std::vector<std::pair<std::string, std::string>> out;
   for (auto& [k, e] : dbs_) out.emplace_back(e.db->Name(), e.db->File());
   return out;
+}
+
+std::string RemoteEngine::NameOf(const std::string& file) const {
+  std::string path = CanonicalFile(file);
+  for (auto& [n, f] : databases)
+    if (f == path || CanonicalFile(f) == path) return n;
+  return {};
+}
+
+// ---- StartLock ----
+
+StartLock::StartLock(Registry& r) : local_(r.start_) {
+  std::error_code ec;
+  fs::path dir = r.Directory();
+  fs::create_directories(dir, ec);
+  ::chmod(dir.c_str(), 0700);
+  fd_ = ::open((dir / ".start.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  // Without the lock file, processes may race to the first start as they did before; this
+  // process stays serialised by the mutex.
+  if (fd_ >= 0)
+    while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+    }
+}
+
+StartLock::~StartLock() {
+  if (fd_ >= 0) ::close(fd_);  // closing releases the lock
 }
 
 // ---- Registry ----
@@ -221,6 +272,13 @@ std::optional<RemoteEngine> Registry::FindRemote(const std::string& name) {
   return std::nullopt;
 }
 
+std::vector<RemoteEngine> Registry::FindRemotes(const std::string& name) {
+  std::vector<RemoteEngine> out;
+  for (auto& e : ReadEntries(true))
+    if (name.empty() || UpperName(e.name) == UpperName(name)) out.push_back(std::move(e));
+  return out;
+}
+
 std::optional<RemoteEngine> Registry::AnyRemote() {
   auto all = ReadEntries(true);
   if (all.empty()) return std::nullopt;
@@ -260,13 +318,15 @@ void Registry::Unpublish(const std::string& name) {
     }
 }
 
-std::shared_ptr<Engine> Registry::StartEngine(const std::string& name, std::optional<std::string> suPassword) {
+std::shared_ptr<Engine> Registry::StartEngine(const std::string& name, std::optional<std::string> suPassword,
+                                              bool ownInstance) {
   if (name.empty()) throw SqlError(SQLE_INVALID_COMMAND_LINE);
   std::lock_guard<std::mutex> lock(m_);
   for (auto& e : engines_)
     if (UpperName(e->Name()) == UpperName(name)) throw SqlError(SQLE_ENGINE_ALREADY_RUNNING);
-  for (auto& r : ReadEntries(true))
-    if (UpperName(r.name) == UpperName(name)) throw SqlError(SQLE_ENGINE_ALREADY_RUNNING);
+  if (!ownInstance)
+    for (auto& r : ReadEntries(true))
+      if (UpperName(r.name) == UpperName(name)) throw SqlError(SQLE_ENGINE_ALREADY_RUNNING);
   auto e = std::make_shared<Engine>(name, std::move(suPassword), *factory_);
   engines_.push_back(e);
   Publish(*e);
@@ -283,6 +343,11 @@ std::shared_ptr<Engine> Registry::Find(const std::string& name) const {
 std::shared_ptr<Engine> Registry::Default() const {
   std::lock_guard<std::mutex> lock(m_);
   return engines_.empty() ? nullptr : engines_.front();
+}
+
+std::vector<std::shared_ptr<Engine>> Registry::Engines() const {
+  std::lock_guard<std::mutex> lock(m_);
+  return engines_;
 }
 
 bool Registry::StopEngine(const std::string& name, bool unconditional) {
@@ -330,6 +395,7 @@ std::vector<std::string> Registry::EngineNames() {
 }
 
 void Registry::SweepAutoStop() {
+  StartLock hold(*this);  // a connect between its look-up and its login keeps its engine
   std::vector<std::shared_ptr<Engine>> engines;
   {
     std::lock_guard<std::mutex> lock(m_);
@@ -337,7 +403,7 @@ void Registry::SweepAutoStop() {
   }
   for (auto& e : engines) {
     if (e->SweepAutoStop()) Publish(*e);
-    if (e->autoStop && e->DatabaseCount() == 0 && e->ConnectionCount() == 0) {
+    if (e->autoStop && e->DatabaseCount() == 0 && e->ConnectionCount() == 0 && !e->Reserved()) {
       try {
         StopEngine(e->Name(), false);
       } catch (const SqlError&) {

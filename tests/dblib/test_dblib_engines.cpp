@@ -17,11 +17,19 @@ class Engines : public DblibTest {
     std::string s = cs;
     return db_start_engine(&ca, s.data());
   }
+  // The entry of the engine of that name (any process's: entry files are NAME.<pid>.eng).
   std::string RegistryEntry(const std::string& engine) {
     std::string upper = engine;
     for (auto& ch : upper) ch = char(std::toupper(static_cast<unsigned char>(ch)));
-    std::ifstream f(dir.File("engines/" + upper + ".eng"));
-    return std::string((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+    std::error_code ec;
+    for (auto& f : std::filesystem::directory_iterator(dir.File("engines"), ec)) {
+      std::string n = f.path().filename().string();
+      if (n.rfind(upper + ".", 0) == 0 && f.path().extension() == ".eng") {
+        std::ifstream in(f.path());
+        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+      }
+    }
+    return {};
   }
 };
 
