@@ -451,8 +451,26 @@ struct TReader::TImpl {
   std::vector<TFixup> Fixups;
   AnsiString PropName;               // DefineProperties lookup: the property wanted
   bool Handled = false;
+  int Depth = 0;                     // objects and lists open around the reading position
 
   explicit TImpl(TStream& S) : Stream(S) {}
+
+  // Objects within objects and lists within lists are read recursively: a text nested deeper
+  // than kMaxNesting is a parse error, long before the stack of a small thread runs out.
+  static constexpr int kMaxNesting = 64;
+  class TNested {
+   public:
+    explicit TNested(TImpl& I) : FDepth(I.Depth) {
+      if (FDepth >= kMaxNesting) I.Lexer->Fail("nesting deeper than " + std::to_string(kMaxNesting) + " levels");
+      ++FDepth;
+    }
+    ~TNested() { --FDepth; }
+    TNested(const TNested&) = delete;
+    TNested& operator=(const TNested&) = delete;
+
+   private:
+    int& FDepth;
+  };
 
   bool IsSymbol(const char* S) const {
     return Lexer->Peek().Kind == tkSymbolTok && Lexer->Peek().Text == S;
@@ -544,6 +562,7 @@ Variant TReader::ReadVariant() {
       return VarByteArrayOf(B.data(), B.size());
     }
     case vaList: {
+      TImpl::TNested Nested(*FImpl);
       TVariantArray Items;
       ReadListBegin();
       while (!EndOfList()) Items.push_back(ReadVariant());
@@ -691,6 +710,7 @@ void TReader::ReadCollection(TCollection* C, TComponent* Owner) {
 TComponent* TReader::ReadObject(TComponent* Instance, TComponent* Owner) {
   TImpl& I = *FImpl;
   if (!I.IsIdent("object") && !I.IsIdent("inherited")) I.Lexer->Fail("'object' expected");
+  TImpl::TNested Nested(I);
   I.Lexer->Take();
   AnsiString Name, ClassName = I.Ident();
   if (I.IsSymbol(":")) {

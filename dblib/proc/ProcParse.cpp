@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <cctype>
 #include <initializer_list>
+#include <optional>
 
 #include "dblib/proc/ProcLang.h"
 #include "dblib/sql/Errors.h"
+#include "dblib/sql/Nesting.h"
 
 namespace dbl {
 namespace {
@@ -207,6 +209,7 @@ class Parser {
   std::vector<Token> toks_;
   size_t pos_ = 0;
   bool sawResultSet_ = false;
+  int depth_ = 0;  // statements open around the one being parsed (kMaxProcNesting)
 };
 
 std::string Parser::Span(Words terminators, bool stopAtComma, bool required) {
@@ -408,6 +411,12 @@ std::unique_ptr<ProcStmt> Parser::Block(std::string label, size_t start) {
 
 std::unique_ptr<ProcStmt> Parser::Statement() {
   size_t start = pos_;
+  // Every statement that holds statements parses its body through here, so this bounds the
+  // recursion of the parser, of the scope check and of the interpreter over the tree.
+  std::optional<NestingGuard> nested;
+  if (Peek().kind == Token::Kind::Ident &&
+      (IsAnyWord({"BEGIN", "IF", "CASE", "WHILE", "LOOP", "FOR"}) || IsOp(":", 1)))
+    nested.emplace(depth_, kMaxProcNesting, Peek().text, Peek().begin);
   std::string label;
   // label: BEGIN / WHILE / LOOP / FOR
   if ((Peek().kind == Token::Kind::Ident) && IsOp(":", 1) &&

@@ -3,6 +3,8 @@
 // as SqlError. Embedded SQL reaches the host with each procedure variable it names replaced by a
 // marker; which names are variables is learnt from the engine's "unknown column" answers and
 // remembered per statement text in the definition's cache, so only the first run pays.
+#include <pthread.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -49,10 +51,34 @@ namespace {
 
 thread_local int t_depth = 0;  // procedure calls active on this thread (nested and re-entrant)
 
+// Calls nest with bodies nested up to kMaxProcNesting each, and SQLite's evaluation sits between
+// the levels, so what a call chain takes from the stack depends on every body in it. Each
+// nesting statement and each call therefore checks the stack that is left on its thread (the
+// thread's bounds are read once) and refuses with -274 while a reserve for the engine's own
+// work remains, whatever size of stack the calling thread was given.
+constexpr size_t kStackReserve = 96 * 1024;
+
+uintptr_t StackLow() {
+  pthread_attr_t attr;
+  void* addr = nullptr;
+  size_t size = 0;
+  if (pthread_getattr_np(pthread_self(), &attr) != 0) return 0;
+  pthread_attr_getstack(&attr, &addr, &size);
+  pthread_attr_destroy(&attr);
+  return reinterpret_cast<uintptr_t>(addr);
+}
+
+void CheckStack() {
+  thread_local const uintptr_t low = StackLow();
+  uintptr_t here = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  if (low && (here < low || here - low < kStackReserve)) throw SqlError(SQLE_NESTING_TOO_DEEP);
+}
+
 class DepthGuard {
  public:
   DepthGuard() {
     if (t_depth >= kMaxProcDepth) throw SqlError(SQLE_NESTING_TOO_DEEP);
+    CheckStack();
     ++t_depth;
   }
   ~DepthGuard() { --t_depth; }
@@ -383,6 +409,8 @@ void Runner::Raise(const ProcStmt& s) {
 Flow Runner::ExecStmt(const ProcStmt& s) {
   using K = ProcStmt::Kind;
   CheckCancel();
+  if (s.kind == K::Block || s.kind == K::If || s.kind == K::Case || s.kind == K::While || s.kind == K::For)
+    CheckStack();
   switch (s.kind) {
     case K::Block: return ExecBlock(s);
     case K::DeclareVar: {

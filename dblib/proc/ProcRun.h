@@ -7,7 +7,9 @@
 // Cancellation (-299) is checked before every statement and loop turn and during WAITFOR; no
 // handler can take it, so a procedure that loops forever can always be stopped.
 // Calls nest (CALL in a body, functions inside SQL that call back here); a thread-wide depth
-// counter refuses nesting deeper than kMaxProcDepth with -274 instead of exhausting the stack.
+// counter refuses nesting deeper than kMaxProcDepth with -274, and so does every call and nesting
+// statement that finds less than a reserve of its thread's stack left (a small thread reaches
+// that before kMaxProcDepth), instead of exhausting the stack.
 #pragma once
 
 #include <optional>

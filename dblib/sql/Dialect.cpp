@@ -4,7 +4,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <memory>
 #include <set>
+
+#include "dblib/sql/Nesting.h"
 
 namespace dbl {
 namespace {
@@ -245,9 +248,52 @@ std::string ConcatPass(std::string_view sql, const DialectContext& ctx) {
 }
 
 // ---- pass 3: TOP n [START AT m] ----
+
+// The stretches of a token list that one SELECT's LIMIT belongs to: a group runs from an
+// opening parenthesis (or the start) to its close, a ';' or a stray ')' at that level; one pass
+// gives each token its group, each group its end and its last top-level LIMIT, so the pass
+// below costs the same for the thousandth SELECT as for the first.
+struct Groups {
+  std::vector<size_t> of;         // token -> group
+  std::vector<size_t> end;        // group -> index of the token that ends it (t.size(): none)
+  std::vector<size_t> lastLimit;  // group -> index of its last LIMIT + 1 (0: none)
+  explicit Groups(const std::vector<Token>& t) {
+    std::vector<size_t> open;  // groups of the enclosing parentheses
+    size_t cur = New();
+    of.resize(t.size());
+    for (size_t i = 0; i < t.size(); ++i) {
+      of[i] = cur;
+      if (t[i].kind == Token::Open) {
+        open.push_back(cur);
+        cur = New();
+      } else if (t[i].kind == Token::Close) {
+        end[cur] = i;
+        if (open.empty()) {
+          cur = New();  // a stray ')' ends the stretch; what follows starts another
+        } else {
+          cur = open.back();
+          open.pop_back();
+        }
+      } else if (t[i].kind == Token::Semicolon) {
+        end[cur] = i;
+        cur = New();
+      } else if (t[i].Is("limit")) {
+        lastLimit[cur] = i + 1;
+      }
+    }
+  }
+  size_t New() {
+    end.push_back(size_t(-1));
+    lastLimit.push_back(0);
+    return end.size() - 1;
+  }
+  size_t EndOf(size_t group, size_t size) const { return end[group] == size_t(-1) ? size : end[group]; }
+};
+
 std::string TopPass(std::string_view sql) {
   std::vector<Token> t = Tokenize(sql);
   std::vector<Edit> edits;
+  std::unique_ptr<Groups> groups;  // made at the first TOP
   for (size_t i = 0; i < t.size(); ++i) {
     if (!t[i].Is("select")) continue;
     size_t k = i + 1;
@@ -267,23 +313,15 @@ std::string TopPass(std::string_view sql) {
       }
       endTok += 3;
     }
+    // The end of this SELECT: the close of the enclosing group, or the end of the statement. A
+    // LIMIT of its own after the TOP leaves the text alone.
+    if (!groups) groups = std::make_unique<Groups>(t);
+    size_t group = groups->of[i];
+    if (groups->lastLimit[group] > endTok) continue;
+    size_t end = groups->EndOf(group, t.size());
     size_t cut = EndOf(t[endTok - 1]);
     while (cut < sql.size() && std::isspace(static_cast<unsigned char>(sql[cut]))) ++cut;
     edits.push_back({t[k].pos, cut - t[k].pos, ""});
-    // the end of this SELECT: the close of the enclosing group, or the end of the statement
-    int depth = 0;
-    size_t end = endTok;
-    bool hasLimit = false;
-    for (; end < t.size(); ++end) {
-      if (t[end].kind == Token::Open) ++depth;
-      else if (t[end].kind == Token::Close && --depth < 0) break;
-      else if (t[end].kind == Token::Semicolon && depth == 0) break;
-      else if (depth == 0 && t[end].Is("limit")) hasLimit = true;
-    }
-    if (hasLimit) {
-      edits.pop_back();
-      continue;
-    }
     size_t at = end < t.size() ? t[end].pos : sql.size();
     // keep the limit next to the last token so trailing blanks and comments stay after it
     size_t last = end > endTok ? EndOf(t[end - 1]) : EndOf(t[endTok - 1]);
@@ -595,7 +633,18 @@ bool DefinesObjects(StatementKind kind) {
   }
 }
 
+// Refuses a text nested deeper than the translation recurses (ConcatRange) before any pass
+// runs; SQLite would refuse it anyway, and refusing first keeps the cost linear.
+void CheckNesting(std::string_view sql) {
+  int depth = 0;
+  for (const Token& k : Tokenize(sql)) {
+    if (k.kind == Token::Open && ++depth > kMaxSqlNesting) RefuseNesting(kMaxSqlNesting, k.text, k.pos);
+    if (k.kind == Token::Close && depth > 0) --depth;
+  }
+}
+
 std::string TranslateSql(std::string_view sql, const DialectContext& ctx) {
+  CheckNesting(sql);
   std::string s = TokenPass(sql, ctx);
   s = ConcatPass(s, ctx);
   s = TopPass(s);

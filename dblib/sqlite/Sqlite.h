@@ -40,12 +40,30 @@ inline int Tick() {
 void FailAfter(int n, int rc);
 
 // ---- connections ----
+
+// The deepest expression tree a statement may hold. SQLite's default (1000) evaluates
+// recursively deeper than a thread with 256 KB of stack can take (such a thread overflows at
+// about 700 levels of `a + b + ...`); a quarter of that stays well inside it, and deeper text is
+// refused as a syntax error ("Expression tree is too large").
+inline constexpr int kMaxExprDepth = 250;
+
+// What every connection we open gets before its first statement: a double-quoted name is an
+// identifier and never falls back to being a string (SQLite's compatibility quirk would turn a
+// misspelt column into its own name as text), and the expression depth above.
+inline void Harden(sqlite3* db) {
+  sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DML, 0, static_cast<int*>(nullptr));
+  sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DDL, 0, static_cast<int*>(nullptr));
+  sqlite3_limit(db, SQLITE_LIMIT_EXPR_DEPTH, kMaxExprDepth);
+}
+
 inline int open_v2(const char* file, sqlite3** db, int flags, const char* vfs) {
   if (int rc = detail::Tick()) {
     *db = nullptr;
     return rc;
   }
-  return sqlite3_open_v2(file, db, flags, vfs);
+  int rc = sqlite3_open_v2(file, db, flags, vfs);
+  if (rc == SQLITE_OK && *db) Harden(*db);
+  return rc;
 }
 inline int close_v2(sqlite3* db) { return sqlite3_close_v2(db); }
 inline int exec(sqlite3* db, const char* sql, int (*cb)(void*, int, char**, char**), void* arg, char** err) {

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "tests/common/SmallStack.h"
+
 TEST(ZylUtilLists, ConcateFieldAlwaysAppendsAfterTheFirst) {
   AnsiString S;
   ZylConcateField(S, ";", "a");
@@ -282,4 +284,18 @@ TEST(ZylUtilExtractors, ParamsAreTheColonNamesOfFieldTokens) {
   EXPECT_EQ(ZylGetParamsFromSQL("SELECT ':notparam', 12 FROM t WHERE a = b"), "");
   EXPECT_EQ(ZylGetParamsFromSQL("BEGIN x := 1; y:=2 END"), "");
   EXPECT_EQ(ZylGetParamsFromSQL("SELECT * FROM t WHERE a = :"), "");
+}
+
+// The scanner keeps no nesting state and its look-ahead never nests, so it needs no limit: text
+// nested a hundred thousand levels deep scans on a thread with 256 KB of stack.
+TEST(ZylUtilExtractors, DeeplyNestedTextScansOnASmallStack) {
+  AnsiString Deep = "SELECT * FROM t WHERE a = :a";
+  for (int I = 0; I < 100000; ++I) Deep += " AND (x IS IS ((b";
+  Deep += " ORDER BY c DESC";
+  zyltest::RunOnSmallStack([&] {
+    AnsiString Dirs;
+    EXPECT_EQ(ZylGetTableNameFromSQL(Deep), "t");
+    EXPECT_EQ(ZylGetParamsFromSQL(Deep), "a");
+    EXPECT_EQ(ZylGetOrderByFromSQL(Deep, Dirs), "c");
+  });
 }

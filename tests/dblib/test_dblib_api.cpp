@@ -312,3 +312,19 @@ TEST_F(Api, DescribeNamesGivesLongNamesAndTheTable) {
 }
 
 }  // namespace
+
+namespace {
+
+// A double-quoted name is an identifier: one that names nothing is an unknown column, never the
+// text of its own name (on every connection, the catalog's included).
+TEST_F(Api, DoubleQuotedNamesStayIdentifiers) {
+  ConnectFile(CreateDb("dqs"), "dqs");
+  EXPECT_EQ(Exec("SELECT \"nosuchcol\" FROM dummy"), SQLE_COLUMN_NOT_FOUND) << Message(ca);
+  MustExec("CREATE TABLE t(\"a b\" INTEGER)");
+  MustExec("INSERT INTO t VALUES (7)");
+  EXPECT_EQ(Query("SELECT \"a b\" FROM t"), "7");
+  EXPECT_EQ(Exec("INSERT INTO t VALUES (\"text\")"), SQLE_COLUMN_NOT_FOUND);
+  EXPECT_EQ(Exec("CREATE INDEX i ON t(\"nosuch\")"), SQLE_COLUMN_NOT_FOUND);
+}
+
+}  // namespace

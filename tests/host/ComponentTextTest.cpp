@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "host/Classes.h"
+#include "tests/common/SmallStack.h"
 
 namespace {
 
@@ -277,6 +278,31 @@ TEST(ComponentText, BadTextRaisesAndLeavesNothingBehind) {
   EXPECT_THROW(TextToComponent("object G: TGadget\n  object X: TNoSuchClass\n  end\nend\n", nullptr, &Owner),
                EClassNotFound);
   EXPECT_EQ(Owner.ComponentCount(), 0);  // the outer one went too
+}
+
+// Objects nest recursively: on a thread with 256 KB of stack, 64 levels read and anything deeper
+// is a parse error, not a stack overflow.
+TEST(ComponentText, NestingIsLimitedWellInsideASmallStack) {
+  auto Nested = [](int Levels) {
+    AnsiString Text;
+    for (int I = 0; I < Levels; ++I) Text += "object K: TGadget\n";
+    for (int I = 0; I < Levels; ++I) Text += "end\n";
+    return Text;
+  };
+  zyltest::RunOnSmallStack([&] {
+    TComponent Owner(nullptr);
+    EXPECT_NO_THROW(TextToComponent(Nested(64), nullptr, &Owner));
+    TComponent Other(nullptr);
+    for (int Levels : {65, 100000}) {
+      try {
+        TextToComponent(Nested(Levels), nullptr, &Other);
+        ADD_FAILURE() << Levels << " levels were read";
+      } catch (const EReadError& E) {
+        EXPECT_NE(E.Message().find("nesting deeper than 64 levels"), AnsiString::npos) << E.Message();
+      }
+      EXPECT_EQ(Other.ComponentCount(), 0);
+    }
+  });
 }
 
 TEST(ComponentText, AnExceptionFromLoadedPropagatesAndFreesTheCreatedTree) {
