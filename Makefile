@@ -41,12 +41,13 @@ demo: build
 	@if [ -x tools/demo.sh ]; then BUILD=$(BUILD) tools/demo.sh; \
 	 else echo "make demo: the interactive SQL tool is not built yet; run 'make test'"; fi
 
-# Bounded fuzz run of the SQL text scanner and extractors (clang + libFuzzer).
+# Every libFuzzer target (tests/fuzz/CMakeLists.txt), built with clang and the sanitizers, each
+# run for FUZZ_SECONDS (or a share of FUZZ_BUDGET) from its seed corpus; see scripts/run-fuzzers.
+FUZZ_BUILD ?= build-fuzz
 fuzz: deps
-	cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang -DZYL_FUZZ=ON -DZYL_BENCH=OFF -DZYL_TESTS=OFF $(LAUNCHER)
-	cmake --build build-fuzz -j $(JOBS) --target fuzz_zylutil
-	mkdir -p build-fuzz/corpus
-	build-fuzz/tests/base/fuzz_zylutil -max_total_time=$${FUZZ_SECONDS:-60} -max_len=4096 build-fuzz/corpus tests/base/fuzz_seeds
+	cmake -S . -B $(FUZZ_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang -DZYL_FUZZ=ON -DZYL_BENCH=OFF -DZYL_TESTS=OFF $(LAUNCHER)
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzzers
+	scripts/run-fuzzers $(FUZZ_BUILD)/fuzzers.txt
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) build-fuzz
+	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)

@@ -106,19 +106,27 @@ void ClientConnection::Message(int type, int code, std::string_view text) { clie
 void ClientConnection::Waiting() { client_.Call(DB_CALLBACK_WAIT); }
 
 short ClientConnection::Store(short requested, std::unique_ptr<Statement> st, uint32_t options) {
-  short n = requested;
+  int n = requested;
   if (n <= 0) {
-    n = 1;
-    while (statements_.count(n)) {
-      if (n == 32767) throw SqlError(SQLE_DYNAMIC_MEMORY_EXHAUSTED);
-      ++n;
+    // The lowest number not in use: a dropped one, else the next never used.
+    if (!free_.empty()) {
+      n = *free_.begin();
+      free_.erase(free_.begin());
+    } else {
+      if (next_ > 32767) throw SqlError(SQLE_DYNAMIC_MEMORY_EXHAUSTED);
+      n = next_++;
     }
-  } else if (statements_.count(n)) {
+  } else if (statements_.count(short(n))) {
     // Re-preparing a number replaces its statement; cursors on the old one are closed.
-    CloseCursorsOf(n);
+    CloseCursorsOf(short(n));
+  } else if (n >= next_) {
+    for (int k = next_; k < n; ++k) free_.insert(short(k));  // skipped numbers stay free
+    next_ = n + 1;
+  } else {
+    free_.erase(short(n));
   }
-  statements_[n] = {std::move(st), options};
-  return n;
+  statements_[short(n)] = {std::move(st), options};
+  return short(n);
 }
 
 Statement* ClientConnection::Find(short number) const {
@@ -138,6 +146,7 @@ void ClientConnection::Drop(short number) {
   for (auto& [k, c] : cursors_)
     if (c.stmtnum == number) c.stmtnum = 0;
   statements_.erase(it);
+  free_.insert(number);
   for (auto nit = statementNames.begin(); nit != statementNames.end();)
     nit = nit->second == number ? statementNames.erase(nit) : std::next(nit);
 }

@@ -46,7 +46,8 @@ class ClientConnection : public MessageSink {
   void Message(int type, int code, std::string_view text) override;
   void Waiting() override;
 
-  // Statement numbers: 16-bit, from 1; a dropped number handed back in is reused.
+  // Statement numbers: 16-bit, from 1; the lowest free number first, so a dropped one is
+  // reused; finding it costs a set look-up, not a probe from 1.
   short Store(short requested, std::unique_ptr<Statement> st, uint32_t options);
   Statement* Find(short number) const;
   uint32_t OptionsOf(short number) const;
@@ -71,6 +72,10 @@ class ClientConnection : public MessageSink {
     uint32_t options = 0;
   };
   std::map<short, Slot> statements_;
+  // Numbers to hand out without probing: below next_, every number is in statements_ or in
+  // free_; from next_ on, none is used.
+  std::set<short> free_;
+  int next_ = 1;
   std::map<std::string, CursorSlot, NoCaseLess> cursors_;
 };
 

@@ -464,6 +464,31 @@ int PutValue(const ValueRef& v, short srcType, SQLVAR& var) {
   return 0;
 }
 
+// A packed decimal as the preprocessor declares it (DECL_DECIMAL(p,s): p/2 + 1 bytes): the
+// digits two to a byte, high nibble first, and the sign in the last nibble (B or D negative,
+// A, C, E or F positive); sqllen holds scale * 256 + precision. Its exact text, e.g. "-12.50".
+std::string UnpackDecimal(const void* data, short sqllen) {
+  const unsigned len = static_cast<unsigned short>(sqllen);
+  const unsigned precision = PRECISION(len), scale = len >> 8;
+  if (precision == 0 || scale > precision) throw SqlError(SQLE_INVALID_SQLLEN);
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  const unsigned nibbles = 2 * unsigned(DECIMALSTORAGE(len));
+  auto nibble = [&](unsigned i) { return (bytes[i / 2] >> (i % 2 ? 0 : 4)) & 0xF; };
+  const unsigned sign = nibble(nibbles - 1);
+  if (sign < 0xA) throw SqlError(SQLE_CONVERSION_ERROR, {"packed decimal", "decimal"});
+  std::string digits;
+  for (unsigned i = 0; i + 1 < nibbles; ++i) {
+    unsigned n = nibble(i);
+    if (n > 9) throw SqlError(SQLE_CONVERSION_ERROR, {"packed decimal", "decimal"});
+    digits += char('0' + n);
+  }
+  std::string whole = digits.substr(0, digits.size() - scale), fraction = digits.substr(digits.size() - scale);
+  whole.erase(0, std::min(whole.find_first_not_of('0'), whole.size()));
+  if (whole.empty()) whole = "0";
+  std::string text = (sign == 0xB || sign == 0xD) ? "-" + whole : whole;
+  return fraction.empty() ? text : text + "." + fraction;
+}
+
 bool ReadValue(const SQLVAR& var, short destType, Value& out, std::string* varName) {
   out = Value::Null();
   if (var.sqlind && *var.sqlind < 0) return true;
@@ -488,15 +513,20 @@ bool ReadValue(const SQLVAR& var, short destType, Value& out, std::string* varNa
     case DT_VARCHAR:
     case DT_NVARCHAR:
     case DT_BINARY: {
+      // The length prefix is the caller's word; sqllen says how large the buffer is. A prefix
+      // that claims more than the buffer holds is refused, not read past.
       const auto* vc = static_cast<const VARCHAR*>(d);
+      if (var.sqllen < 2 || vc->len > var.sqllen - 2) throw SqlError(SQLE_INVALID_SQLLEN);
       std::string bytes(vc->array, vc->len);
       out = base == DT_BINARY ? Value::Blob(std::move(bytes)) : Value::Text(std::move(bytes));
       return true;
     }
+    case DT_DECIMAL: out = Value::Text(UnpackDecimal(d, var.sqllen)); return true;
     case DT_LONGVARCHAR:
     case DT_LONGNVARCHAR:
     case DT_LONGBINARY: {
       const auto* lv = static_cast<const LONGVARCHAR*>(d);
+      if (lv->stored_len > lv->array_len) throw SqlError(SQLE_INVALID_SQLLEN);
       std::string bytes(lv->array, lv->stored_len);
       out = base == DT_LONGBINARY ? Value::Blob(std::move(bytes)) : Value::Text(std::move(bytes));
       return true;

@@ -6,7 +6,10 @@
 // Fetch direction: truncation sets the indicator to the full length (capped at 32767) and the
 // result is warning 101; NULL sets the indicator to -1 (no indicator: -181); a value that cannot
 // become the type is -157 "Cannot convert %1 to a %2", one out of range -158.
-// DT_DECIMAL is described but never carries data here (-759), as DT_VARIABLE on fetch.
+// DT_DECIMAL host values are read (packed decimal, see UnpackDecimal) but never written on fetch
+// (-759), like DT_VARIABLE. A host value whose length field claims more than its buffer holds
+// (a VARCHAR prefix above sqllen - 2, a LONG value's stored_len above array_len) is -856, and
+// nothing past the buffer is read.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +21,10 @@
 #include "dblib/sql/Value.h"
 
 namespace dbl {
+
+// The exact decimal text of a packed decimal host value of the given sqllen (-856 for an sqllen
+// that describes no decimal, -157 for nibbles that are no digits or sign).
+std::string UnpackDecimal(const void* data, short sqllen);
 
 // Broken-down date/time; month 1..12 here (the SQLDATETIME record stores it 0-based).
 struct DateTimeParts {

@@ -483,10 +483,13 @@ std::string Token::Ident() const {
 
 bool Token::Is(std::string_view keyword) const { return kind == Word && SameIdent(text, keyword); }
 
-std::vector<Token> Tokenize(std::string_view s) {
-  std::vector<Token> out;
+namespace {
+
+// Calls each(token) for the tokens of s in order; each may stop the walk by throwing.
+template <class Each>
+void ForEachToken(std::string_view s, Each&& each) {
   size_t i = 0, n = s.size();
-  auto push = [&](Token::Kind k, size_t b, size_t e) { out.push_back({k, s.substr(b, e - b), b}); };
+  auto push = [&](Token::Kind k, size_t b, size_t e) { each(Token{k, s.substr(b, e - b), b}); };
   while (i < n) {
     unsigned char c = static_cast<unsigned char>(s[i]);
     if (std::isspace(c)) {
@@ -575,6 +578,13 @@ std::vector<Token> Tokenize(std::string_view s) {
     i += two ? 2 : 1;
     push(Token::Op, b, i);
   }
+}
+
+}  // namespace
+
+std::vector<Token> Tokenize(std::string_view s) {
+  std::vector<Token> out;
+  ForEachToken(s, [&](const Token& t) { out.push_back(t); });
   return out;
 }
 
@@ -633,15 +643,20 @@ bool DefinesObjects(StatementKind kind) {
   }
 }
 
+namespace {
+
 // Refuses a text nested deeper than the translation recurses (ConcatRange) before any pass
-// runs; SQLite would refuse it anyway, and refusing first keeps the cost linear.
+// runs, at the first parenthesis too many: SQLite would refuse it anyway, and the passes never
+// see (or pay for) the rest of it.
 void CheckNesting(std::string_view sql) {
   int depth = 0;
-  for (const Token& k : Tokenize(sql)) {
+  ForEachToken(sql, [&](const Token& k) {
     if (k.kind == Token::Open && ++depth > kMaxSqlNesting) RefuseNesting(kMaxSqlNesting, k.text, k.pos);
     if (k.kind == Token::Close && depth > 0) --depth;
-  }
+  });
 }
+
+}  // namespace
 
 std::string TranslateSql(std::string_view sql, const DialectContext& ctx) {
   CheckNesting(sql);

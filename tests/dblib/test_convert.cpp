@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -317,9 +318,61 @@ TEST(SendConversion, HostValuesBecomeEngineValues) {
   ASSERT_TRUE(ReadValue(var, 0, out, &vn));
   EXPECT_EQ(vn, "myvar");
   EXPECT_THROW(ReadValue(var, 0, out, nullptr), SqlError);
-  char dec[8] = {};
-  SQLVAR dv = Var(DT_DECIMAL, 522, dec, nullptr);
-  EXPECT_THROW(ReadValue(dv, 0, out, nullptr), SqlError);
+}
+
+int CodeOf(const SQLVAR& v) {
+  Value out;
+  try {
+    ReadValue(v, 0, out, nullptr);
+  } catch (const SqlError& e) {
+    return e.Code();
+  }
+  return 0;
+}
+
+// A length field is the caller's claim; the buffer size bounds it. The buffers below are
+// exactly as large as the descriptor says, so AddressSanitizer sees any read past them.
+TEST(SendConversion, LengthFieldsBeyondTheBufferAreRefused) {
+  auto vb = std::make_unique<char[]>(6);  // sqllen 6: a 2-byte length and 4 bytes
+  auto* b = reinterpret_cast<VARCHAR*>(vb.get());
+  b->len = 5;
+  for (short type : {DT_VARCHAR, DT_BINARY, DT_NVARCHAR}) EXPECT_EQ(CodeOf(Var(type, 6, b, nullptr)), SQLE_INVALID_SQLLEN);
+  b->len = 4;
+  std::memcpy(b->array, "abcd", 4);
+  Value out;
+  ASSERT_TRUE(ReadValue(Var(DT_VARCHAR, 6, b, nullptr), 0, out, nullptr));
+  EXPECT_EQ(out.bytes, "abcd");
+  EXPECT_EQ(CodeOf(Var(DT_VARCHAR, 1, b, nullptr)), SQLE_INVALID_SQLLEN);
+
+  auto lb = std::make_unique<char[]>(LONGVARCHARSIZE(4));
+  auto* l = reinterpret_cast<LONGVARCHAR*>(lb.get());
+  l->array_len = 4;
+  l->stored_len = 100000;
+  for (short type : {DT_LONGVARCHAR, DT_LONGBINARY}) EXPECT_EQ(CodeOf(Var(type, 0, l, nullptr)), SQLE_INVALID_SQLLEN);
+  l->stored_len = 4;
+  ASSERT_TRUE(ReadValue(Var(DT_LONGBINARY, 0, l, nullptr), 0, out, nullptr));
+  EXPECT_EQ(out.bytes.size(), 4u);
+}
+
+// DECL_DECIMAL(p, s): p/2 + 1 bytes of digits, the sign in the last nibble; sqllen s*256 + p.
+TEST(SendConversion, PackedDecimalsBecomeTheirExactText) {
+  Value out;
+  unsigned char v[6] = {0x00, 0x01, 0x23, 0x45, 0x67, 0x8C};  // NUMERIC(10,2): 12345678 -> 123456.78
+  ASSERT_TRUE(ReadValue(Var(DT_DECIMAL, 2 * 256 + 10, v, nullptr), 0, out, nullptr));
+  EXPECT_EQ(out.bytes, "123456.78");
+  v[5] = 0x8D;
+  ASSERT_TRUE(ReadValue(Var(DT_DECIMAL, 2 * 256 + 10, v, nullptr), 0, out, nullptr));
+  EXPECT_EQ(out.bytes, "-123456.78");
+  unsigned char small[2] = {0x00, 0x5C};  // NUMERIC(3,3): .005
+  ASSERT_TRUE(ReadValue(Var(DT_DECIMAL, 3 * 256 + 3, small, nullptr), 0, out, nullptr));
+  EXPECT_EQ(out.bytes, "0.005");
+  unsigned char whole[3] = {0x00, 0x04, 0x2F};  // NUMERIC(5,0): 42
+  ASSERT_TRUE(ReadValue(Var(DT_DECIMAL, 5, whole, nullptr), 0, out, nullptr));
+  EXPECT_EQ(out.bytes, "42");
+  v[2] = 0xA3;  // a nibble that is no digit
+  EXPECT_EQ(CodeOf(Var(DT_DECIMAL, 2 * 256 + 10, v, nullptr)), SQLE_CONVERSION_ERROR);
+  EXPECT_EQ(CodeOf(Var(DT_DECIMAL, 11 * 256 + 10, v, nullptr)), SQLE_INVALID_SQLLEN);  // scale above precision
+  EXPECT_EQ(CodeOf(Var(DT_DECIMAL, 0, v, nullptr)), SQLE_INVALID_SQLLEN);
 }
 
 }  // namespace

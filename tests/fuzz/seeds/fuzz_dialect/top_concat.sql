@@ -1,0 +1,1 @@
+SELECT TOP 5 START AT 2 dba.t.name + ' ' + name FROM dba.t WHERE id = :id FOR UPDATE

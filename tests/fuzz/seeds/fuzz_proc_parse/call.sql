@@ -1,0 +1,1 @@
+? = CALL dba.f(x = 1, :y)

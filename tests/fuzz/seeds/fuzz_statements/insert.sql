@@ -1,0 +1,1 @@
+INSERT INTO t(id, name, data) VALUES (9, 'n', CAST('ab' AS LONG BINARY))

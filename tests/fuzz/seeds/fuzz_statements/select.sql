@@ -1,0 +1,1 @@
+SELECT id, name, amount, born FROM t WHERE id >= ? ORDER BY id

@@ -1,0 +1,1 @@
+UPDATE t SET name = :n WHERE id = :i
