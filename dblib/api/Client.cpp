@@ -2,6 +2,9 @@
 #include "dblib/api/Client.h"
 
 #include <algorithm>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 #include "dblib/engine/Cursor.h"
 
@@ -147,8 +150,22 @@ void ClientConnection::Drop(short number) {
     if (c.stmtnum == number) c.stmtnum = 0;
   statements_.erase(it);
   free_.insert(number);
+  ReleaseMemoryAfterMassDrop();
   for (auto nit = statementNames.begin(); nit != statementNames.end();)
     nit = nit->second == number ? statementNames.erase(nit) : std::next(nit);
+}
+
+// The engine frees what a statement held when it is dropped, but the C library keeps the freed
+// pages for the process. After a connection held many statements and dropped most of them
+// (thousands of prepares, as a statement cache may make), those pages go back to the system
+// once; the high-water mark then starts again, so the cost is paid rarely.
+void ClientConnection::ReleaseMemoryAfterMassDrop() {
+  highWater_ = std::max(highWater_, statements_.size() + 1);
+  if (highWater_ < 1024 || statements_.size() > highWater_ / 4) return;
+  highWater_ = statements_.size();
+#if defined(__GLIBC__)
+  malloc_trim(0);
+#endif
 }
 
 CursorSlot* ClientConnection::FindCursor(const std::string& name) {

@@ -76,6 +76,8 @@ class ClientConnection : public MessageSink {
   // free_; from next_ on, none is used.
   std::set<short> free_;
   int next_ = 1;
+  size_t highWater_ = 0;  // most statements held at once since memory was last given back
+  void ReleaseMemoryAfterMassDrop();
   std::map<std::string, CursorSlot, NoCaseLess> cursors_;
 };
 
