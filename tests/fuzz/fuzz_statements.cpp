@@ -28,6 +28,7 @@ namespace {
 
 SQLCA g_ca;
 char kCursor[] = "FUZZ";
+std::string g_dir;  // the scratch folder, removed when the run ends
 
 // Cancels the running request when an input takes longer than its allowance.
 class Watchdog {
@@ -104,6 +105,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // Everything the target makes stays in a folder of its own (the engine registry included).
   std::string dir = (std::filesystem::temp_directory_path() / ("zyl-fuzz-" + std::to_string(getpid()))).string();
   std::filesystem::create_directories(dir);
+  g_dir = dir;
+  std::atexit([] {
+    std::error_code ec;
+    std::filesystem::remove_all(g_dir, ec);
+  });
   setenv("ZYL_ENGINE_DIR", (dir + "/engines").c_str(), 1);
   unsetenv("SQLCONNECT");
   if (chdir(dir.c_str()) != 0) std::abort();
