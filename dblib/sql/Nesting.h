@@ -20,13 +20,13 @@ namespace dbl {
 // Statements inside statements in a procedure body (BEGIN, IF, CASE, WHILE/LOOP, FOR). The
 // interpreter walks the same tree, so the limit bounds it too (procedure calls within calls
 // have their own limit, kMaxProcDepth, answered with -274).
-inline constexpr int kMaxProcNesting = 64;
+inline constexpr int kMaxProcNesting = 32;
 // Parentheses within one statement the dialect translation walks. SQLite's own parser refuses
-// about 100 levels, so no text it would accept is refused here.
-inline constexpr int kMaxSqlNesting = 200;
+// fewer than 100 levels here, so no text it would accept is refused.
+inline constexpr int kMaxSqlNesting = 100;
 
 // -131 near `near` at `offset`, naming the limit: "Syntax error near 'BEGIN' (nesting deeper
-// than 64 levels)".
+// than 32 levels)".
 [[noreturn]] inline void RefuseNesting(int limit, std::string_view near, size_t offset) {
   throw SqlError(SQLE_SYNTAX_ERROR, {std::string(near), "(nesting deeper than " + std::to_string(limit) + " levels)"},
                  int(offset));

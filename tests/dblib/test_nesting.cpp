@@ -52,7 +52,7 @@ TEST(Nesting, ProcedureBodiesNestToTheLimitAndNoFurther) {
       ProcDef ok = ParseProcDdl(Nested(k.open, k.close, kMaxProcNesting));
       ParseProcDdl(ok.text);  // the stored text parses again
       std::string over = SyntaxErrorOf([&] { ParseProcDdl(Nested(k.open, k.close, kMaxProcNesting + 1)); });
-      EXPECT_NE(over.find("nesting deeper than 64 levels"), std::string::npos) << over;
+      EXPECT_NE(over.find("nesting deeper than 32 levels"), std::string::npos) << over;
       EXPECT_FALSE(SyntaxErrorOf([&] { ParseProcDdl(Nested(k.open, k.close, 12000)); }).empty());
     }
   });
@@ -66,7 +66,7 @@ TEST(Nesting, TranslationRefusesDeepParenthesesBeforeItsPassesRun) {
     std::string over = SyntaxErrorOf([&] {
       TranslateSql("SELECT " + Repeat("(", kMaxSqlNesting + 1) + "1" + Repeat(")", kMaxSqlNesting + 1), none);
     });
-    EXPECT_EQ(over, "Syntax error near '(' (nesting deeper than 200 levels)");
+    EXPECT_EQ(over, "Syntax error near '(' (nesting deeper than 100 levels)");
     // The shape the issue measured: 40 000 nested derived tables with TOP.
     std::string deep = Repeat("SELECT TOP 1 * FROM (", 40000) + "SELECT 1" + Repeat(") x", 40000);
     EXPECT_FALSE(SyntaxErrorOf([&] { TranslateSql(deep, none); }).empty());
