@@ -13,5 +13,18 @@ function(zyl_add_test name)
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
-    PROPERTIES TIMEOUT ${T_TIMEOUT} ENVIRONMENT "ZYL_LIB_DIR=${ZYL_LIB_DIR}")
+    PROPERTIES TIMEOUT ${T_TIMEOUT} ENVIRONMENT "ZYL_LIB_DIR=${ZYL_LIB_DIR}"
+               SKIP_REGULAR_EXPRESSION "needs a PostgreSQL server")
+endfunction()
+
+# zyl_run_on_postgres(<name>): the cases of a zyl_add_test executable once more, named
+# "postgres:<case>", with ZYL_TEST_ENGINE=postgres: on the network engine, against the server
+# that ZYL_PG_SERVER names (host:port, superuser dba/sql). Without a server they are skipped.
+function(zyl_run_on_postgres name)
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    TEST_PREFIX "postgres:"
+    WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}
+    PROPERTIES TIMEOUT 300 ENVIRONMENT "ZYL_LIB_DIR=${ZYL_LIB_DIR};ZYL_TEST_ENGINE=postgres"
+               SKIP_REGULAR_EXPRESSION "needs a PostgreSQL server")
 endfunction()

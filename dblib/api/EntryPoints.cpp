@@ -27,6 +27,19 @@ ConnectionString Params(const char* parms) {
   return cs;
 }
 
+// A connection string that names a TCP/IP link reaches a database server over the network.
+std::optional<ServerAddress> NetworkAddress(const ConnectionString& cs) {
+  std::optional<TcpipLink> link = ParseTcpipLink(cs.Get("LINKS"));
+  if (!link) return std::nullopt;
+  ServerAddress a;
+  a.host = link->host;
+  a.port = link->port;
+  a.timeoutSeconds = link->timeout;
+  a.database = cs.Get("DBN");
+  a.server = cs.Get("ENG");
+  return a;
+}
+
 void RefuseNetwork(const ConnectionString& cs) {
   std::string links = UpperName(cs.Get("LINKS"));
   // Our engines live in the client's process: a network link cannot reach any of them yet.
@@ -211,14 +224,28 @@ class Reservation {
   std::shared_ptr<Engine> e_;
 };
 
+// A database on a server: log in there (the server's users and passwords).
+void ConnectNetwork(Client& client, const ConnectionString& cs, const ServerAddress& a) {
+  std::string conName = cs.Get("CON");
+  if (!cs.Get("DBF").empty() && a.database.empty())
+    throw SqlError(SQLE_DATABASE_NAME_REQUIRED);  // a server's databases go by name, not by file
+  auto cc = std::make_unique<ClientConnection>(client, conName);
+  cc->database = OpenServerDatabase(a);
+  cc->conn = cc->database->Connect(cs.Get("UID"), cs.Get("PWD"));
+  cc->conn->SetMessageSink(cc.get());
+  client.CallDebug("connected to " + cc->database->Name() + " on " + cc->conn->EngineName() + " as " + cs.Get("UID"));
+  client.Add(std::move(cc));
+}
+
 // db_string_connect: find (or auto-start) the engine and database, then log in. Finding and
 // starting are one step across threads and processes; the login runs outside it.
 void Connect(Client& client, const char* parms) {
   ConnectionString cs = Params(parms);
-  RefuseNetwork(cs);
   std::string conName = cs.Get("CON");
   if (client.FindConnection(conName))
     throw SqlError(SQLE_CONNECTION_ERROR, {"connection '" + conName + "' already exists on this SQLCA"});
+  if (std::optional<ServerAddress> a = NetworkAddress(cs)) return ConnectNetwork(client, cs, *a);
+  RefuseNetwork(cs);
   if (cs.Has("LOG") || cs.GetBool("DBG", false)) client.debug = true;
   cs.GetBool("ASTART", true);  // a value that is no boolean is refused before anything starts
   cs.GetBool("ASTOP", true);
@@ -478,6 +505,13 @@ _esqlentry_ unsigned short db_find_engine(SQLCA* ca, char* name) {
 _esqlentry_ unsigned db_string_ping_server(SQLCA* ca, char* parms, unsigned connect_to_db) {
   return Request(ca, [&](Client&) {
            ConnectionString cs = Params(parms);
+           if (std::optional<ServerAddress> a = NetworkAddress(cs)) {
+             // The server answers; with a database and a user given, that user logs in there.
+             if (a->database.empty()) a->database = "utility_db";
+             if (!connect_to_db || !cs.Has("UID")) return PingServer(*a);
+             OpenServerDatabase(*a)->Connect(cs.Get("UID"), cs.Get("PWD"));
+             return;
+           }
            RefuseNetwork(cs);
            Located l = Locate(cs.Get("ENG"));
            if (!l.engine && !l.remote) throw SqlError(SQLE_ENGINE_NOT_RUNNING);

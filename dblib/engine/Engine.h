@@ -178,4 +178,20 @@ class DatabaseFactory {
 // The embedded engine's factory: database files served by SQLite (dblib/sqlite/).
 std::unique_ptr<DatabaseFactory> MakeSqliteFactory();
 
+// A database on a network server, as a connection string names it: LINKS=tcpip(host=H;port=P)
+// with DBN (the database) and ENG (the server's name as the client calls it).
+struct ServerAddress {
+  std::string host;
+  int port = 0;
+  std::string database;    // DBN; "utility_db" for the server's utility database
+  std::string server;      // ENG; empty: host:port stands for it
+  int timeoutSeconds = 0;  // connect time-out; 0: the library's default
+};
+
+// The network engine (dblib/postgres/): the database at that address. Connect() logs in with
+// the server's own users and passwords.
+std::shared_ptr<Database> OpenServerDatabase(const ServerAddress& address);
+// Whether a server answers at that address (-100 when none does).
+void PingServer(const ServerAddress& address);
+
 }  // namespace dbl

@@ -94,8 +94,14 @@ ConnectionString ConnectionString::Parse(std::string_view text) {
       while (i < text.size() && std::isspace(static_cast<unsigned char>(text[i]))) ++i;
       if (i < text.size() && text[i] != ';') Garbage("text after the quoted value of '" + std::string(rawKey) + "'");
     } else {
+      // A parenthesised (or braced) part keeps its ';': links=tcpip(host=h;port=p).
       size_t start = i;
-      while (i < text.size() && text[i] != ';') ++i;
+      int depth = 0;
+      while (i < text.size() && (text[i] != ';' || depth > 0)) {
+        if (text[i] == '(' || text[i] == '{') ++depth;
+        else if ((text[i] == ')' || text[i] == '}') && depth > 0) --depth;
+        ++i;
+      }
       value = std::string(Trim(text.substr(start, i - start)));
     }
     if (i < text.size()) ++i;  // ';'
@@ -169,6 +175,65 @@ std::string FilePrefix(std::string_view file) {
   auto dot = file.rfind('.');
   if (dot != std::string_view::npos && dot > 0) file = file.substr(0, dot);
   return std::string(file);
+}
+
+std::optional<TcpipLink> ParseTcpipLink(std::string_view links) {
+  // Links are separated by ',' outside parentheses: find the one that is TCP/IP.
+  size_t i = 0;
+  while (i <= links.size()) {
+    size_t start = i;
+    int depth = 0;
+    while (i < links.size() && (links[i] != ',' || depth > 0)) {
+      if (links[i] == '(' || links[i] == '{') ++depth;
+      else if ((links[i] == ')' || links[i] == '}') && depth > 0) --depth;
+      ++i;
+    }
+    std::string_view one = Trim(links.substr(start, i - start));
+    ++i;
+    size_t open = one.find_first_of("({");
+    std::string name = Upper(Trim(one.substr(0, open)));
+    if (name != "TCPIP" && name != "TCP") continue;
+    TcpipLink link;
+    if (open == std::string_view::npos) return link;
+    size_t close = one.find_last_of(")}");
+    if (close == std::string_view::npos || close < open) Garbage("unbalanced parentheses in LINKS");
+    std::string_view args = one.substr(open + 1, close - open - 1);
+    size_t k = 0;
+    while (k < args.size()) {
+      size_t e = args.find_first_of(";,", k);
+      if (e == std::string_view::npos) e = args.size();
+      std::string_view piece = Trim(args.substr(k, e - k));
+      k = e + 1;
+      if (piece.empty()) continue;
+      size_t eq = piece.find('=');
+      if (eq == std::string_view::npos) Garbage("'" + std::string(piece) + "' has no value");
+      std::string key = Upper(Trim(piece.substr(0, eq)));
+      std::string value(Trim(piece.substr(eq + 1)));
+      auto number = [&](const std::string& v) {
+        if (v.empty() || v.size() > 5 || v.find_first_not_of("0123456789") != std::string::npos)
+          Garbage("'" + v + "' is not a port or time-out");
+        return std::stoi(v);
+      };
+      if (key == "HOST" || key == "IP") {
+        // host:port (an IPv6 address in brackets keeps its colons)
+        size_t colon = value.rfind(':');
+        if (colon != std::string::npos && value.find(']') == std::string::npos && value.find(':') == colon) {
+          link.port = number(value.substr(colon + 1));
+          value.erase(colon);
+        }
+        if (value.size() > 2 && value.front() == '[' && value.back() == ']') value = value.substr(1, value.size() - 2);
+        link.host = value;
+      } else if (key == "PORT" || key == "SERVERPORT") {
+        link.port = number(value);
+      } else if (key == "TIMEOUT" || key == "TO") {
+        link.timeout = number(value);
+      }
+      // other TCP/IP parameters (broadcast, DoBroadcast ...) have no meaning for a known host
+    }
+    if (link.port < 1 || link.port > 65535) Garbage("port out of range");
+    return link;
+  }
+  return std::nullopt;
 }
 
 }  // namespace dbl

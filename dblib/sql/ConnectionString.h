@@ -51,4 +51,13 @@ struct StartLine {
 // File name without directory and extension: "/data/sales.db" -> "sales".
 std::string FilePrefix(std::string_view file);
 
+// The TCP/IP link of a LINKS value: tcpip(host=h;port=p;timeout=s) (also with braces, HOST=h:p,
+// or a plain "tcpip" with the defaults), or nullopt when the value names no TCP/IP link.
+struct TcpipLink {
+  std::string host = "localhost";
+  int port = 5432;
+  int timeout = 0;  // seconds; 0: the default
+};
+std::optional<TcpipLink> ParseTcpipLink(std::string_view links);
+
 }  // namespace dbl
