@@ -227,10 +227,11 @@ class Reservation {
 // A database on a server: log in there (the server's users and passwords).
 void ConnectNetwork(Client& client, const ConnectionString& cs, const ServerAddress& a) {
   std::string conName = cs.Get("CON");
-  if (!cs.Get("DBF").empty() && a.database.empty())
-    throw SqlError(SQLE_DATABASE_NAME_REQUIRED);  // a server's databases go by name, not by file
+  ServerAddress at = a;
+  // A server's databases go by name: a file names the database by its prefix.
+  if (at.database.empty() && !cs.Get("DBF").empty()) at.database = FilePrefix(cs.Get("DBF"));
   auto cc = std::make_unique<ClientConnection>(client, conName);
-  cc->database = OpenServerDatabase(a);
+  cc->database = OpenServerDatabase(at);
   cc->conn = cc->database->Connect(cs.Get("UID"), cs.Get("PWD"));
   cc->conn->SetMessageSink(cc.get());
   client.CallDebug("connected to " + cc->database->Name() + " on " + cc->conn->EngineName() + " as " + cs.Get("UID"));
