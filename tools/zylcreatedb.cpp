@@ -3,6 +3,10 @@
 // an application's CREATE DATABASE makes.
 //
 //   zylcreatedb [-p dba-password] [-q] file...
+//   zylcreatedb --server "host=H;port=P;dbname=D;user=U[;password=W]" [-q]
+//       prepares an existing database of a PostgreSQL server for the library (the catalog
+//       views, the vendor's types, the options table): ALTER DATABASE UPGRADE on it, which is
+//       idempotent and brings an older preparation up to this library's version.
 //
 // Exit codes: 0 all created, 1 a file could not be created (the others are still tried),
 // 255 usage error.
@@ -23,7 +27,9 @@ std::string Message(SQLCA& ca) {
 }
 
 int Usage() {
-  std::fprintf(stderr, "usage: zylcreatedb [-p dba-password] [-q] file...\n");
+  std::fprintf(stderr,
+               "usage: zylcreatedb [-p dba-password] [-q] file...\n"
+               "       zylcreatedb --server \"host=H;port=P;dbname=D;user=U[;password=W]\" [-q]\n");
   return 255;
 }
 
@@ -43,15 +49,59 @@ bool Run(SQLCA& ca, const std::string& sql) {
   return ca.sqlcode >= 0;
 }
 
+// --server: the key=value pieces of the server string as a connection string of ours.
+int PrepareServerDatabase(const std::string& spec, bool quiet) {
+  std::string host = "localhost", port = "5432", dbname, user, password;
+  size_t i = 0;
+  while (i < spec.size()) {
+    size_t e = spec.find(';', i);
+    if (e == std::string::npos) e = spec.size();
+    std::string piece = spec.substr(i, e - i);
+    i = e + 1;
+    if (piece.empty()) continue;
+    size_t eq = piece.find('=');
+    if (eq == std::string::npos) return Usage();
+    std::string k = piece.substr(0, eq), v = piece.substr(eq + 1);
+    if (k == "host") host = v;
+    else if (k == "port") port = v;
+    else if (k == "dbname") dbname = v;
+    else if (k == "user") user = v;
+    else if (k == "password") password = v;
+    else return Usage();
+  }
+  if (dbname.empty() || user.empty()) return Usage();
+  SQLCA ca;
+  if (!db_init(&ca)) {
+    std::fprintf(stderr, "zylcreatedb: cannot initialise the client library\n");
+    return 1;
+  }
+  std::string cs = "LINKS=tcpip(host=" + host + ";port=" + port + ");DBN='" + dbname + "';UID='" + user + "';PWD='" +
+                   password + "'";
+  int result = 0;
+  if (!db_string_connect(&ca, cs.data()) || !Run(ca, "ALTER DATABASE UPGRADE")) {
+    std::fprintf(stderr, "zylcreatedb: %s on %s:%s: %s\n", dbname.c_str(), host.c_str(), port.c_str(), Message(ca).c_str());
+    result = 1;
+  } else if (!quiet) {
+    std::printf("prepared %s on %s:%s\n", dbname.c_str(), host.c_str(), port.c_str());
+  }
+  db_string_disconnect(&ca, nullptr);
+  db_fini(&ca);
+  return result;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string password;
   bool quiet = false;
   std::vector<std::string> files;
+  std::string server;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
-    if (a == "-p") {
+    if (a == "--server") {
+      if (++i >= argc) return Usage();
+      server = argv[i];
+    } else if (a == "-p") {
       if (++i >= argc) return Usage();
       password = argv[i];
     } else if (a == "-q") {
@@ -65,6 +115,7 @@ int main(int argc, char** argv) {
       files.push_back(a);
     }
   }
+  if (!server.empty()) return files.empty() && password.empty() ? PrepareServerDatabase(server, quiet) : Usage();
   if (files.empty()) return Usage();
 
   SQLCA ca;

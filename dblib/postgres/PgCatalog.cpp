@@ -69,8 +69,8 @@ std::string Script() {
   for (auto& d : domains)
     s += std::string("DO $$ BEGIN CREATE DOMAIN zyl.") + d[0] + " AS " + d[1] +
          "; EXCEPTION WHEN duplicate_object THEN NULL; END $$;";
-  s += "DROP TABLE IF EXISTS zyl.domain_of; CREATE TABLE zyl.domain_of(word text PRIMARY KEY, domain_id smallint, width integer);"
-       "INSERT INTO zyl.domain_of VALUES " + DomainOfRows() + ";"
+  s += "CREATE TABLE IF NOT EXISTS zyl.domain_of(word text PRIMARY KEY, domain_id smallint, width integer);"
+       "DELETE FROM zyl.domain_of; INSERT INTO zyl.domain_of VALUES " + DomainOfRows() + ";"
        "GRANT SELECT ON zyl.domain_of TO PUBLIC;";
   s += R"SQL(
 CREATE OR REPLACE FUNCTION zyl.type_text(t oid, m integer) RETURNS text LANGUAGE sql STABLE AS $f$
@@ -148,8 +148,8 @@ int CatalogVersion(PGconn* c) {
   return std::atoi(PQgetvalue(r.get(), 0, 0));
 }
 
-void InstallCatalog(PGconn* c) {
-  if (CatalogVersion(c) >= kCatalogVersion) return;
+void InstallCatalog(PGconn* c, bool always) {
+  if (!always && CatalogVersion(c) >= kCatalogVersion) return;
   // One transaction, so a failed install leaves the database as it was; concurrent installers
   // wait for each other on the advisory lock.
   std::string sql = "BEGIN; SELECT pg_advisory_xact_lock(7275001); " + Script() + " COMMIT;";

@@ -174,8 +174,9 @@ std::unique_ptr<Cursor> OpenPgCursor(PgConnection& conn, const std::string& tran
                                      const std::vector<Value>& in, const CursorOptions& options);
 
 // The catalog our library needs in a database of the server (PgCatalog.cpp): the sys views, the
-// procedure tables, the vendor's types, the alert tables. Idempotent and versioned.
-void InstallCatalog(PGconn* c);
+// vendor's types, the options table. Idempotent and versioned: skipped when this version is
+// there already, unless always (ALTER DATABASE UPGRADE).
+void InstallCatalog(PGconn* c, bool always = false);
 int CatalogVersion(PGconn* c);  // 0 when not installed
 
 }  // namespace dbl

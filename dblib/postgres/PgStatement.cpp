@@ -458,6 +458,16 @@ std::unique_ptr<Statement> PreparePgStatement(PgConnection& conn, std::string_vi
       return ExecResult{};
     });
   }
+  if (w1 == "ALTER" && w2 == "DATABASE" && w.Accept("upgrade")) {
+    if (!w.AtEnd()) Syntax(text, w.Pos());
+    // What the library needs in this database, installed or brought up to date.
+    return std::make_unique<LocalStatement>(std::string(text), [&conn](const std::vector<Value>&) {
+      if (conn.Utility()) throw SqlError(SQLE_PERMISSION_DENIED, {"not in the utility database"});
+      conn.ImplicitCommit();
+      InstallCatalog(conn.Raw(), true);
+      return ExecResult{};
+    });
+  }
   if (IsProcDdl(text) || IsCallText(text))
     throw SqlError(SQLE_NOT_IMPLEMENTED, {"stored procedures on a network server"});
   if (conn.Utility() && !(w1 == "SELECT" || w1 == "VALUES"))

@@ -2,7 +2,13 @@
 // (ZYL_PG_SERVER=host:port; skipped without one): logging in, the vendor's dialect and types on
 // the server, statement-level undo inside a transaction, cursors that outlive commits, and what
 // the engine refuses.
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/dblib/DblibHarness.h"
@@ -175,10 +181,134 @@ TEST_F(PgEngine, AServerCursorOutlivesCommitsAndReadsInBlocks) {
   EXPECT_EQ(Query("SELECT v FROM big WHERE id = 15000"), "changed");
 }
 
+TEST_F(PgEngine, CreatedbPreparesAServerDatabaseAgainAndAgain) {
+  std::string server = PgServer();
+  std::string host = server.substr(0, server.rfind(':')), port = server.substr(server.rfind(':') + 1);
+  std::string spec = "host=" + host + ";port=" + port + ";dbname=" + db.substr(3) + ";user=dba";
+  std::string tool = ZYL_CREATEDB_TOOL;
+  auto run = [&](const std::string& s) { return std::system((tool + " -q --server '" + s + "' 2>/dev/null").c_str()); };
+  EXPECT_EQ(run(spec + ";password=sql"), 0);
+  EXPECT_EQ(run(spec + ";password=sql"), 0);  // idempotent
+  EXPECT_NE(run(spec + ";password=wrong"), 0);
+  EXPECT_EQ(Exec("ALTER DATABASE UPGRADE"), 0) << Message(ca);
+  EXPECT_EQ(Query("SELECT count(*) FROM sys.sysdomain WHERE domain_name = 'tinyint'"), "1");
+}
+
 TEST_F(PgEngine, BackupIsRefusedWithACode) {
   db_backup(&ca, DB_BACKUP_START, 0, 0, nullptr);
   EXPECT_EQ(ca.sqlcode, SQLE_NOT_IMPLEMENTED);
   EXPECT_NE(Message(ca).find("base backup"), std::string::npos) << Message(ca);
+}
+
+// 32 clients on their own connections insert, update and scroll for a bounded time: every row
+// a client committed is there, every counter increment committed is counted, and every request
+// that failed did so with a conflict code (deadlock or lock), never silently or otherwise.
+TEST_F(PgEngine, ThirtyTwoClientsLoseNothingAndReportEveryConflict) {
+  MustExec("CREATE TABLE rows_in(client INTEGER NOT NULL, seq INTEGER NOT NULL, payload VARCHAR(40), PRIMARY KEY(client, seq))");
+  MustExec("CREATE TABLE counter(id INTEGER PRIMARY KEY, n INTEGER NOT NULL)");
+  MustExec("INSERT INTO counter SELECT g, 0 FROM generate_series(1, 8) g");
+  MustExec("COMMIT");
+  constexpr int kClients = 32;
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(4);
+  std::string cs = ConnectionTo(db, "load");
+  std::atomic<long> increments{0};
+  std::atomic<long> inserted{0};
+  std::atomic<int> setupFailures{0};
+  std::mutex m;
+  std::map<int, int> conflicts;  // code -> count
+  std::vector<std::string> unexpected;
+  auto client = [&](int id) {
+    SQLCA c;
+    db_init(&c);
+    std::string conn = cs + ";CON=c" + std::to_string(id);
+    if (db_string_connect(&c, conn.data()) != 1) {
+      ++setupFailures;
+      db_fini(&c);
+      return;
+    }
+    std::mt19937 rng{static_cast<unsigned>(id)};
+    auto failed = [&](const std::string& what) {
+      std::lock_guard<std::mutex> lock(m);
+      if (c.sqlcode == SQLE_DEADLOCK || c.sqlcode == SQLE_LOCKED) ++conflicts[c.sqlcode];
+      else unexpected.push_back(what + ": " + std::to_string(c.sqlcode) + " " + Message(c));
+      dbpp_rollback(&c, 0);
+    };
+    int seq = 0;
+    long myInc = 0, myRows = 0;
+    while (std::chrono::steady_clock::now() < until) {
+      // Insert two rows, bump two counters in random order (deadlocks happen), commit.
+      std::string ins = "INSERT INTO rows_in VALUES (" + std::to_string(id) + ", " + std::to_string(seq + 1) +
+                        ", 'p'), (" + std::to_string(id) + ", " + std::to_string(seq + 2) + ", 'q')";
+      dbpp_execute_imm(&c, ins.data(), 2);
+      if (c.sqlcode < 0) {
+        failed("insert");
+        continue;
+      }
+      int a = int(rng() % 8) + 1, b = int(rng() % 8) + 1;
+      std::string up1 = "UPDATE counter SET n = n + 1 WHERE id = " + std::to_string(a);
+      std::string up2 = "UPDATE counter SET n = n + 1 WHERE id = " + std::to_string(b);
+      dbpp_execute_imm(&c, up1.data(), 2);
+      if (c.sqlcode < 0) {
+        failed("update");
+        continue;
+      }
+      dbpp_execute_imm(&c, up2.data(), 2);
+      if (c.sqlcode < 0) {
+        failed("update");
+        continue;
+      }
+      dbpp_commit(&c, 0);
+      if (c.sqlcode < 0) {
+        failed("commit");
+        continue;
+      }
+      seq += 2;
+      myRows += 2;
+      myInc += 2;
+      // Scroll over this client's rows: last, back to the first, forward again.
+      short n = 0;
+      std::string q = "SELECT seq FROM rows_in WHERE client = " + std::to_string(id) + " ORDER BY seq";
+      dbpp_prepare(&c, nullptr, kProg, &n, q.data(), nullptr, 0);
+      std::string cur = "L" + std::to_string(id);
+      dbpp_open(&c, cur.data(), nullptr, kProg, &n, nullptr, 0, 0, CUR_READ_ONLY);
+      SQLDA* d = alloc_sqlda(1);
+      int v = 0;
+      d->sqld = 1;
+      d->sqlvar[0].sqltype = DT_INT;
+      d->sqlvar[0].sqldata = &v;
+      dbpp_fetch(&c, cur.data(), FETCH_ABSOLUTE, -1, d, 0, 0);
+      if (c.sqlcode != 0 || v != seq) {
+        std::lock_guard<std::mutex> lock(m);
+        unexpected.push_back("last row " + std::to_string(v) + " of " + std::to_string(seq) + ": " + Message(c));
+      }
+      dbpp_fetch(&c, cur.data(), FETCH_ABSOLUTE, 1, d, 0, 0);
+      if (c.sqlcode != 0 || v != 1) {
+        std::lock_guard<std::mutex> lock(m);
+        unexpected.push_back("first row " + std::to_string(v));
+      }
+      dbpp_close(&c, cur.data());
+      dbpp_dropstmt(&c, nullptr, kProg, &n);
+      free_sqlda(d);
+      dbpp_commit(&c, 0);
+    }
+    increments += myInc;
+    inserted += myRows;
+    db_string_disconnect(&c, nullptr);
+    db_fini(&c);
+  };
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kClients; ++i) threads.emplace_back(client, i + 1);
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(setupFailures.load(), 0);
+  for (const std::string& u : unexpected) ADD_FAILURE() << u;
+  EXPECT_GT(inserted.load(), 0);
+  EXPECT_EQ(Query("SELECT count(*) FROM rows_in"), std::to_string(inserted.load()));
+  EXPECT_EQ(Query("SELECT sum(n) FROM counter"), std::to_string(increments.load()));
+  std::string summary;
+  for (auto& [code, count] : conflicts) summary += " " + std::to_string(code) + " x" + std::to_string(count);
+  RecordProperty("conflicts", summary);
+  std::printf("load: %ld rows, %ld increments, conflicts:%s\n", inserted.load(), increments.load(),
+              summary.empty() ? " none" : summary.c_str());
 }
 
 }  // namespace
