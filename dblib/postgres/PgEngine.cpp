@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "dblib/sql/ConnectionString.h"
+#include "dblib/sql/Convert.h"
 #include "dblib/sql/Dialect.h"
 
 namespace dbl {
@@ -68,7 +69,7 @@ std::string QuoteLiteral(const std::string& s) {
   return out + "'";
 }
 
-// Parameters as the server takes them: text, except binary values (bytea, binary format).
+// Parameters as the server takes them: text, except binary values (binary format).
 struct Params {
   std::vector<std::string> text;
   std::vector<const char*> values;
@@ -93,10 +94,11 @@ struct Params {
           lengths[i] = int(v.bytes.size());
           break;
         case Value::Kind::Blob:
+          // The bytes as they are, typed by where they go: a binary column takes them as bytes,
+          // a character column as text (as the embedded engine stores a long value either way).
           values[i] = v.bytes.data();
           lengths[i] = int(v.bytes.size());
           formats[i] = 1;
-          types[i] = 17;  // bytea
           break;
       }
     }
@@ -570,6 +572,13 @@ std::string PgConnection::Translate(std::string_view text, const std::vector<std
       emit(k.pos, k.text.size(), "$" + std::to_string(++n));
       continue;
     }
+    if (k.kind == Token::Number && k.text.size() > 2 && k.text[0] == '0' && (k.text[1] == 'x' || k.text[1] == 'X')) {
+      // A binary literal: 0x0102 is the bytes 01 02.
+      std::string hex(k.text.substr(2));
+      if (hex.size() % 2) hex = "0" + hex;
+      emit(k.pos, k.text.size(), "'\\x" + hex + "'::bytea");
+      continue;
+    }
     // A type: after AS inside CAST( ... ), or after a column name in a column definition.
     bool typePlace = false;
     if (i > 0 && t[i - 1].Is("as") && !opens.empty() && opens.back() > 0 && t[opens.back() - 1].Is("cast")) typePlace = true;
@@ -786,12 +795,33 @@ ValueRef PgValue(const char* text, int length, unsigned oid, std::string& scratc
       v.n = scratch.size();
       return v;
     }
-    default:
-      v.kind = Value::Kind::Text;
-      v.p = text;
-      v.n = size_t(length);
-      return v;
+    case 1082:
+    case 1083:
+    case 1114:
+    case 1184: {
+      // Dates and times in the form the embedded engine stores them (milliseconds when they
+      // suffice), so both engines hand out the same text.
+      DateTimeParts parts;
+      std::string_view t(text, size_t(length));
+      if (oid == 1184 && t.size() > 19) {
+        auto zone = t.find_first_of("+-", 19);
+        if (zone != std::string_view::npos) t = t.substr(0, zone);
+      }
+      if (ParseDateTime(t, parts)) {
+        scratch = FormatDateTime(parts, 0);
+        v.kind = Value::Kind::Text;
+        v.p = scratch.data();
+        v.n = scratch.size();
+        return v;
+      }
+      break;
+    }
+    default: break;
   }
+  v.kind = Value::Kind::Text;
+  v.p = text;
+  v.n = size_t(length);
+  return v;
 }
 
 }  // namespace dbl

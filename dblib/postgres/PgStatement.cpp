@@ -132,6 +132,12 @@ Value Coerce(const std::string& type, Value v) {
 
 // One expression evaluated by the server.
 Value Evaluate(PgConnection& conn, const std::string& expr, const std::vector<Value>& in) {
+  // A lone marker is its value (binary pieces of a long value keep every byte).
+  std::vector<Token> t = Tokenize(expr);
+  if (t.size() == 1 && t[0].kind == Token::Marker) {
+    if (in.empty()) throw SqlError(SQLE_NOT_ENOUGH_HOST_VARS);
+    return in[0];
+  }
   int markers = 0;
   std::string sql = "SELECT " + conn.Translate(expr, {}, &markers);
   std::vector<Value> vals(in.begin(), in.begin() + std::min<long>(long(in.size()), markers));

@@ -169,6 +169,7 @@ TEST_F(AsaCursor, MovesToTheEndsAndOutsideTheResult) {
 }
 
 TEST_F(AsaCursor, ResumeWalksEveryResultSetOfAProcedure) {
+  if (OnPostgres()) GTEST_SKIP() << "stored procedures are not built on the network engine yet";
   Connect();
   MakeNumbers(3);
   Exec(

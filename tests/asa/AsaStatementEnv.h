@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -14,6 +15,14 @@ namespace zylasa {
 
 class AsaSQLTest : public AsaTest {
  protected:
+  void SetUp() override {
+    AsaTest::SetUp();
+    const char* e = std::getenv("ZYL_TEST_ENGINE");
+    const char* srv = std::getenv("ZYL_PG_SERVER");
+    if (e && std::string(e) == "postgres" && (!srv || !*srv))
+      GTEST_SKIP() << "needs a PostgreSQL server: set ZYL_PG_SERVER=host:port (superuser dba/sql), e.g. from "
+                      "'scripts/pg-cluster start DIR' (.ci/run starts one)";
+  }
   void TearDown() override {
     Statements.clear();
     if (Session) {
@@ -21,14 +30,55 @@ class AsaSQLTest : public AsaTest {
         Session->Close();
       } catch (const Exception&) {
       }
-      StopEngine(*Session, Engine);
+      if (ServerDb.empty()) StopEngine(*Session, Engine);
       Session.reset();
     }
+    if (!ServerDb.empty()) OnServer("DROP DATABASE '" + ServerDb + "'", "dblib10.dll");
     AsaTest::TearDown();
   }
 
-  // Creates a database and connects to it; the engine is started by the connect.
+  // A session of the given flavour on the test's database (on the server: through its link).
+  std::unique_ptr<TAsaSession> NewSession(const std::string& Flavour, const std::string& Db) {
+    auto S = AsaTest::NewSession(Flavour, Db);
+    if (!Links.empty()) S->SetClientParams(Links);
+    return S;
+  }
+
+  static bool OnPostgres() {
+    const char* e = std::getenv("ZYL_TEST_ENGINE");
+    return e && std::string(e) == "postgres";
+  }
+
+  // One statement on the server's utility database.
+  void OnServer(const std::string& Sql, const std::string& Flavour) {
+    TAsaSession U;
+    U.SetLibraryPath(LibDir());
+    U.SetLibraryFile(Flavour);
+    U.SetClientParams(Links + ";dbn=utility_db");
+    U.SetLoginUser("dba");
+    U.SetLoginPassword("sql");
+    U.SetWantExceptions(true);
+    U.Open();
+    EXPECT_EQ(ExecImm(U, Sql), 0) << Sql << ": " << U.GetLastError();
+    U.Close();
+  }
+
+  // Creates a database and connects to it; the engine is started by the connect. With
+  // ZYL_TEST_ENGINE=postgres: a fresh database on the server of ZYL_PG_SERVER instead, reached
+  // through ClientParams as an application would.
   void Connect(const std::string& Flavour = "dblib10.dll", const std::string& Name = "stmt") {
+    if (const char* e = std::getenv("ZYL_TEST_ENGINE"); e && std::string(e) == "postgres") {
+      std::string a = std::getenv("ZYL_PG_SERVER");
+      Links = "links=tcpip(host=" + a.substr(0, a.rfind(':')) + ";port=" + a.substr(a.rfind(':') + 1) + ")";
+      static int Serial = 0;
+      ServerDb = "zt_asa_" + Name + "_" + std::to_string(getpid()) + "_" + std::to_string(++Serial);
+      OnServer("CREATE DATABASE '" + ServerDb + "'", Flavour);
+      File = ServerDb;
+      Session = NewSession(Flavour, ServerDb);
+      Session->Open();
+      ASSERT_TRUE(Session->GetConnected());
+      return;
+    }
     File = CreateDb(Name, Flavour);
     Engine = "eng_" + Name;
     Session = NewSession(Flavour, File);
@@ -72,6 +122,8 @@ class AsaSQLTest : public AsaTest {
 
   std::string File;
   std::string Engine;
+  std::string Links;     // the server's LINKS parameter (network engine only)
+  std::string ServerDb;  // the database made on the server, dropped at tear-down
   std::unique_ptr<TAsaSession> Session;
   std::vector<std::unique_ptr<TAsaSQL>> Statements;
 };
