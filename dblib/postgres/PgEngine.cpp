@@ -795,18 +795,27 @@ ValueRef PgValue(const char* text, int length, unsigned oid, std::string& scratc
       v.n = scratch.size();
       return v;
     }
-    case 1082:
     case 1083:
     case 1114:
     case 1184: {
-      // Dates and times in the form the embedded engine stores them (milliseconds when they
-      // suffice), so both engines hand out the same text.
-      DateTimeParts parts;
+      // Times in the form the embedded engine stores them (milliseconds when they suffice), so
+      // both engines hand out the same text; the server's form differs only in a fraction of
+      // other than 3 or 6 digits and in a time zone.
       std::string_view t(text, size_t(length));
       if (oid == 1184 && t.size() > 19) {
         auto zone = t.find_first_of("+-", 19);
         if (zone != std::string_view::npos) t = t.substr(0, zone);
       }
+      auto dot = t.rfind('.');
+      size_t digits = dot == std::string_view::npos ? 0 : t.size() - dot - 1;
+      if (digits == 0 || digits == 3 || digits == 6) {
+        if (t.size() == size_t(length)) break;
+        v.kind = Value::Kind::Text;
+        v.p = text;
+        v.n = t.size();
+        return v;
+      }
+      DateTimeParts parts;
       if (ParseDateTime(t, parts)) {
         scratch = FormatDateTime(parts, 0);
         v.kind = Value::Kind::Text;
