@@ -77,8 +77,10 @@ void TAsaSession::StartDatabaseEngine(bool& Started) {
   AnsiString Database = StartDatabaseString();
   db_start_database(&FSQLCA, Database.data());
   Code = FSQLCA.sqlcode;
-  if (Code != SQLE_ALIAS_CLASH && Code != SQLE_DATABASE_NOT_FOUND && Code != SQLE_ENGINE_NOT_RUNNING &&
-      Code != SQLE_FILE_IN_USE)
+  // -77 is not "already running": the library answers it only when another file runs under the
+  // same database name (two files of one base name), and the connect by name that follows would
+  // reach that other file. It raises, so the application never works on a database it did not name.
+  if (Code != SQLE_DATABASE_NOT_FOUND && Code != SQLE_ENGINE_NOT_RUNNING && Code != SQLE_FILE_IN_USE)
     Check(nullptr, 0, 0, true);
 }
 

@@ -352,6 +352,32 @@ TEST_F(AsaConnect, ServerModeLeavesAServerItDidNotStartRunning) {
   StopEngine(*Owner, "kept");
 }
 
+TEST_F(AsaConnect, ServerModeNeverReachesAnotherFileOfTheSameBaseName) {
+  // Two files named ledger.db in two folders: one engine "ledger" would serve both under the
+  // database name "ledger". The second start must fail, not connect to the first file.
+  std::string First = CreateDb("ledger");
+  std::filesystem::create_directory(Dir.File("other"));
+  std::string Second = Dir.File("other/ledger.db");
+  std::filesystem::copy_file(First, Second);
+  auto A = NewSession("dblib10.dll", First);
+  A->SetServerType(stServer);
+  A->Open();
+  ASSERT_EQ(ExecImm(*A, "CREATE TABLE only_in_first (n INTEGER)"), 0);
+  A->Commit();
+  auto B = NewSession("dblib10.dll", Second);
+  B->SetServerType(stServer);
+  try {
+    B->Open();
+    ADD_FAILURE() << "connected; the table of the first file is "
+                  << QueryText(*B, "SELECT COUNT(*) FROM only_in_first");
+  } catch (const EAsaException& E) {
+    EXPECT_EQ(E.GetErrorCode(), -77) << E.Message();
+  }
+  EXPECT_FALSE(B->GetConnected());
+  A->Close();
+  StopEngine(*A, "ledger");
+}
+
 TEST_F(AsaConnect, ChangingServerTypeClosesTheConnection) {
   std::string File = CreateDb("mode");
   auto S = NewSession("dblib10.dll", File);
