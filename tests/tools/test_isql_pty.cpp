@@ -179,12 +179,23 @@ class TTerminalSession {
       if (!ReadSome(200)) return (Raw ? FOutput : FScreen.Text()).find(Text) != std::string::npos;
     }
   }
-  // Waits for the program to end; its exit status, or -1.
-  int Wait() {
-    while (ReadSome(200)) {
-    }
+  // Waits for the program to end; its exit status, or -1. A program still running after
+  // Seconds is killed (-1): a tool that missed its last key must fail the test, not hang it.
+  int Wait(int Seconds = 60) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(Seconds);
     int status = 0;
-    waitpid(FPid, &status, 0);
+    while (true) {
+      pid_t r = waitpid(FPid, &status, WNOHANG);
+      if (r == FPid || r < 0) break;
+      if (std::chrono::steady_clock::now() > until) {
+        kill(FPid, SIGKILL);
+        waitpid(FPid, &status, 0);
+        break;
+      }
+      ReadSome(50);
+    }
+    while (HasOutput() && ReadSome(0)) {
+    }
     FExited = true;
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
@@ -193,6 +204,10 @@ class TTerminalSession {
   const std::string& Output() const { return FOutput; }
 
  private:
+  bool HasOutput() {
+    struct pollfd p = {FFd, POLLIN, 0};
+    return poll(&p, 1, 0) > 0 && (p.revents & POLLIN);
+  }
   // False at the end of the output.
   bool ReadSome(int Ms) {
     struct pollfd p = {FFd, POLLIN, 0};
@@ -318,14 +333,17 @@ TEST_F(IsqlTerminal, LongTablesGoThroughThePagerAndWideOnesTurnAround) {
   env[3] = "PAGER=" + pager;
   auto s = Start({}, 24, 60);
   s->Type("SELECT n FROM (WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c WHERE n < 40) SELECT n FROM c) x;\r");
-  ASSERT_TRUE(s->WaitFor("PAGED:(40 rows)")) << s->Screen().Text();
+  // Each key waits for the prompt: keys typed while the pager runs meet a terminal in cooked
+  // mode, which echoes them and takes a Ctrl-D as its own end of file.
+  ASSERT_TRUE(s->WaitFor("PAGED:(40 rows)\nisql> ")) << s->Screen().Text();
   s->Type(".expanded auto\r");
-  ASSERT_TRUE(s->WaitFor("expanded auto"));
+  ASSERT_TRUE(s->WaitFor("expanded auto\nisql> ")) << s->Screen().Text();
   s->Type("SELECT '" + std::string(35, 'a') + "' AS first, '" + std::string(35, 'b') + "' AS second;\r");
+  ASSERT_TRUE(s->WaitFor("-[ RECORD 1 ]")) << s->Screen().Text();
   ASSERT_TRUE(s->WaitFor("first  | aaaa")) << s->Screen().Text();
-  EXPECT_TRUE(s->WaitFor("-[ RECORD 1 ]"));
+  ASSERT_TRUE(s->WaitFor("(1 row)\nisql> ")) << s->Screen().Text();
   s->Type("\x04");
-  EXPECT_EQ(s->Wait(), 0);
+  EXPECT_EQ(s->Wait(), 0) << s->Screen().Text();
 }
 
 TEST_F(IsqlTerminal, APasswordIsAskedForWithoutEcho) {
@@ -347,7 +365,7 @@ TEST_F(IsqlTerminal, AKilledToolLosesOnlyItsUncommittedWork) {
   s->Wait();
   auto after = Start();
   after->Type("SELECT count(*) AS n FROM t;\r");
-  ASSERT_TRUE(after->WaitFor("n\n-\n1\n(1 row)")) << after->Screen().Text();
+  ASSERT_TRUE(after->WaitFor("n\n-\n1\n(1 row)\nisql> ")) << after->Screen().Text();
   after->Type("\x04");
   EXPECT_EQ(after->Wait(), 0);
 }
