@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstddef>
 #include <cstring>
 #include <limits>
 
@@ -179,9 +180,12 @@ int PutChars(const char* src, size_t n, short base, SQLVAR& var) {
       if (var.sqllen < 2) throw SqlError(SQLE_INVALID_SQLLEN);
       cap = static_cast<size_t>(var.sqllen) - 2;
       size_t k = n < cap ? n : cap;
-      auto* vc = static_cast<VARCHAR*>(var.sqldata);
-      vc->len = static_cast<a_sql_ulen>(k);
-      if (k) std::memcpy(vc->array, src, k);
+      // The structure may lie at any address of the caller's buffer (after a one-byte field, say):
+      // its length is copied in, not stored through a misaligned pointer.
+      auto* dst = static_cast<char*>(var.sqldata);
+      const auto len = static_cast<a_sql_ulen>(k);
+      std::memcpy(dst + offsetof(VARCHAR, len), &len, sizeof len);
+      if (k) std::memcpy(dst + offsetof(VARCHAR, array), src, k);
       trunc = n > cap;
       break;
     }
@@ -514,10 +518,13 @@ bool ReadValue(const SQLVAR& var, short destType, Value& out, std::string* varNa
     case DT_NVARCHAR:
     case DT_BINARY: {
       // The length prefix is the caller's word; sqllen says how large the buffer is. A prefix
-      // that claims more than the buffer holds is refused, not read past.
-      const auto* vc = static_cast<const VARCHAR*>(d);
-      if (var.sqllen < 2 || vc->len > var.sqllen - 2) throw SqlError(SQLE_INVALID_SQLLEN);
-      std::string bytes(vc->array, vc->len);
+      // that claims more than the buffer holds is refused, not read past. The structure may lie
+      // at any address (as above), so its length is copied out.
+      const auto* p = static_cast<const char*>(d);
+      a_sql_ulen len;
+      std::memcpy(&len, p + offsetof(VARCHAR, len), sizeof len);
+      if (var.sqllen < 2 || len > var.sqllen - 2) throw SqlError(SQLE_INVALID_SQLLEN);
+      std::string bytes(p + offsetof(VARCHAR, array), len);
       out = base == DT_BINARY ? Value::Blob(std::move(bytes)) : Value::Text(std::move(bytes));
       return true;
     }

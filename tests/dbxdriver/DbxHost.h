@@ -8,6 +8,7 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <cstddef>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -84,7 +85,9 @@ inline uint32_t ZYL_DBX_CALL TraceLog::Callback(int32_t CallType, void* Info) {
   if (Current && CallType == cbTRACE && Info) {
     const auto* D = static_cast<const SQLTRACEDesc*>(Info);
     Current->Texts.emplace_back(D->pszTrace, strnlen(D->pszTrace, sizeof D->pszTrace));
-    Current->ClientData.push_back(D->ClientData);
+    intptr_t Data;  // the packed record leaves the field unaligned
+    std::memcpy(&Data, static_cast<const char*>(Info) + offsetof(SQLTRACEDesc, ClientData), sizeof Data);
+    Current->ClientData.push_back(Data);
   }
   return cbrUSEDEF;
 }
