@@ -508,7 +508,7 @@ class TSQLMetaDataCursorZYL : public TDbxInterfaced<ISQLCursor> {
   ISQLCommand* FCommand;       // the internal command (held)
   TSQLCursorZYL* FCatalog;     // its cursor over the query's rows (held)
   TDbxCatalogKind FKind;
-  uint32_t FFlags;
+  [[maybe_unused]] uint32_t FFlags;  // the request's type flags; the query already applied them
   AnsiString FPattern;         // empty: no filtering
   int32_t FRowNumber = 0;      // rows handed out
   const TDbxCatalogColumn* FLayout;
