@@ -45,6 +45,7 @@ TSQLCommandZYL::TSQLCommandZYL(TSQLConnectionZYL* Connection)
 
 TSQLCommandZYL::~TSQLCommandZYL() {
   FColumns.Clear();
+  DropOutputVariables();
   try {
     FStatement.reset();
   } catch (...) {
@@ -80,6 +81,7 @@ void TSQLCommandZYL::CursorReleased(TSQLCursorZYL* Cursor) noexcept {
   FCurrentCursor = nullptr;
   try {
     FStatement->Close();  // the end of the result set, with its automatic commit
+    ReadOutputVariables();
   } catch (...) {
   }
 }
@@ -111,6 +113,28 @@ SQLResult TSQLCommandZYL::GetOption(uint32_t eSqlCommandOption, void* PropValue,
 
 // ---- prepare -----------------------------------------------------------------------------------
 
+namespace {
+
+// The declared SQL type of a procedure parameter row of the catalog (type name, length, scale),
+// as a connection variable is declared with it.
+AnsiString DeclaredType(ISQLCursor* Row) {
+  uint32_t Length = 0;
+  int32_t Blank = 0, Width = 0, Scale = 0;
+  if (Row->getColumnLength(10, &Length) != SQL_SUCCESS) return AnsiString();
+  std::vector<char> Name(static_cast<size_t>(Length) + 1, '\0');
+  if (Row->getString(10, Name.data(), &Blank) != SQL_SUCCESS || Blank) return AnsiString();
+  Row->getLong(11, &Width, &Blank);
+  Row->getLong(13, &Scale, &Blank);
+  const AnsiString Type = Name.data();
+  const AnsiString Upper = UpperCase(Type);
+  if (Upper == "DECIMAL" || Upper == "NUMERIC") return Format("%s(%d,%d)", Type, Width, Scale);
+  if (Upper == "CHAR" || Upper == "VARCHAR" || Upper == "BINARY" || Upper == "VARBINARY")
+    return Format("%s(%d)", Type, Width);
+  return Type;
+}
+
+}  // namespace
+
 // The call text of a procedure from its parameters in the catalog: a placeholder for every
 // parameter but the return value, "? = " in front when there is one.
 SQLResult TSQLCommandZYL::BuildProcedureCall(const AnsiString& Name, AnsiString& SQL) {
@@ -140,6 +164,7 @@ SQLResult TSQLCommandZYL::BuildProcedureCall(const AnsiString& Name, AnsiString&
       if (Params.Ptr->getString(5, Buffer.data(), &Blank) == SQL_SUCCESS && !Blank && Buffer[0])
         Param->Name = AnsiString(Buffer.data(), strnlen(Buffer.data(), 255));
     }
+    Param->SqlType = DeclaredType(Params.Ptr);
     int32_t Kind = 0;
     if (Params.Ptr->getLong(7, &Kind, &Blank) != SQL_SUCCESS) continue;
     if (Kind == paramRET) {
@@ -158,13 +183,15 @@ SQLResult TSQLCommandZYL::BuildProcedureCall(const AnsiString& Name, AnsiString&
 SQLResult TSQLCommandZYL::prepare(char* SQL, uint16_t ParamCount) {
   return DbxGuard(FErrors, [&] {
     ForgetResultSet();
+    DropOutputVariables();
     FParams.Clear();
     for (uint16_t I = 0; I < ParamCount; ++I) FParams.Add<TSQLParamZYL>();
     FHasOutput = false;
     AnsiString Statement = Text(SQL);
+    const AnsiString Name = Statement;
+    const bool Procedure = FStoredProc;
     if (FStoredProc) {
       FStoredProc = false;  // also when the catalog request fails
-      const AnsiString Name = Statement;
       SQLResult R = BuildProcedureCall(Name, Statement);
       if (R != SQL_SUCCESS) return R;
     }
@@ -172,6 +199,7 @@ SQLResult TSQLCommandZYL::prepare(char* SQL, uint16_t ParamCount) {
     FConnection->Trace("ZYL - Prepare");
     FStatement->Prepare(CleanSQL(Statement));
     CheckStatement(FStatement->GetPrepared());
+    if (Procedure && FHasOutput && FStatement->GetResumable()) UseOutputVariables(Name);
     return SQL_SUCCESS;
   });
 }
@@ -185,7 +213,7 @@ Variant TSQLCommandZYL::ParamValues() const {
   TVariantArray Values;
   for (int32_t I = 0; I < FParams.Count(); ++I) {
     const auto* Param = static_cast<const TSQLParamZYL*>(FParams.Get(static_cast<uint16_t>(I)));
-    if (Param->Direction == paramOUT || Param->Direction == paramRET) continue;
+    if (Param->Direction == paramOUT || Param->Direction == paramRET || !Param->Variable.empty()) continue;
     const bool Bytes = Param->FieldType == ztBinary || Param->FieldType == ztBlob;
     if (Bytes && (!Param->Value.IsArray() || Param->Value.ElementCount() == 0))
       Values.push_back(Variant::Null());
@@ -196,6 +224,88 @@ Variant TSQLCommandZYL::ParamValues() const {
   return VarArrayOf(Values);
 }
 
+// ---- outputs of a procedure that returns result sets ----------------------------------------------
+//
+// Such a procedure is opened as a cursor, which brings no output values back. So each of its
+// output and in-out parameters becomes a connection variable of the parameter's declared type,
+// named in the call where the placeholder stood: the procedure stores into the variables, and
+// when it has completed (its last result set is done) the variables are read into the
+// parameters. An in-out parameter's value is set into its variable before each execution.
+
+void TSQLCommandZYL::UseOutputVariables(const AnsiString& Name) {
+  AnsiString Args;
+  for (int32_t I = 0; I < FParams.Count(); ++I) {
+    auto* Param = static_cast<TSQLParamZYL*>(FParams.Get(static_cast<uint16_t>(I)));
+    if (Param->Direction == paramRET) return;  // a function: no result sets, nothing to do
+    if (Param->Direction == paramUNKNOWN) continue;
+    if (!Args.empty()) Args += ",";
+    if (Param->Direction == paramIN) {
+      Args += "?";
+      continue;
+    }
+    if (Param->SqlType.empty()) return;  // the type is not known: the outputs stay placeholders
+    const AnsiString Variable = Format("zyl_dbx_out_%u_%d", FConnection->NextVariableNumber(), I + 1);
+    CheckStatement(FStatement->ExecuteImmediate("CREATE VARIABLE " + Variable + " " + Param->SqlType));
+    Param->Variable = Variable;
+    Args += Variable;
+  }
+  const AnsiString Call = Format("call %s(%s)", Name, Args);
+  FConnection->Trace(Call);
+  FConnection->Trace("ZYL - Prepare");
+  FStatement->Prepare(Call);
+  CheckStatement(FStatement->GetPrepared());
+  FHasOutput = false;  // the outputs are no longer placeholders: the call opens its result sets
+}
+
+void TSQLCommandZYL::DropOutputVariables() noexcept {
+  for (int32_t I = 0; I < FParams.Count(); ++I) {
+    auto* Param = static_cast<TSQLParamZYL*>(FParams.Get(static_cast<uint16_t>(I)));
+    if (Param->Variable.empty()) continue;
+    try {
+      FStatement->ExecuteImmediate("DROP VARIABLE " + Param->Variable);
+    } catch (...) {
+      // Disconnected: the variable went with the connection.
+    }
+    Param->Variable.clear();
+  }
+}
+
+// Before an execution: in-out values into their variables, outputs NULL until delivered.
+void TSQLCommandZYL::SetOutputVariables() {
+  for (int32_t I = 0; I < FParams.Count(); ++I) {
+    auto* Param = static_cast<TSQLParamZYL*>(FParams.Get(static_cast<uint16_t>(I)));
+    if (Param->Variable.empty()) continue;
+    const bool In = Param->Direction == paramINOUT && !Param->Value.IsNull();
+    CheckStatement(FStatement->InternalLocalExecute("SET " + Param->Variable + (In ? " = ?" : " = NULL"),
+                                                    In ? VarArrayOf({Param->Value}) : Variant::Null()));
+    Param->Value = Variant::Null();
+  }
+}
+
+// After the procedure completed: the variables' values become the parameters' values.
+void TSQLCommandZYL::ReadOutputVariables() {
+  AnsiString Select;
+  std::vector<TSQLParamZYL*> Outputs;
+  for (int32_t I = 0; I < FParams.Count(); ++I) {
+    auto* Param = static_cast<TSQLParamZYL*>(FParams.Get(static_cast<uint16_t>(I)));
+    if (Param->Variable.empty()) continue;
+    Select += (Outputs.empty() ? "select " : ", ") + Param->Variable;
+    Outputs.push_back(Param);
+  }
+  if (Outputs.empty()) return;
+  TAsaSQL Query(nullptr);
+  Query.SetSession(FConnection->GetSession());
+  Query.SetWantExceptions(false);
+  const bool Row = Query.OpenRead(Select, {ZylEmptyParam});
+  CheckStatement(Row || Query.GetLastErrorCode() >= 0);
+  for (size_t K = 0; Row && K < Outputs.size(); ++K) {
+    Variant V;
+    Query.GetFieldValue(Variant(static_cast<int32_t>(K)), V);
+    Outputs[K]->Value = Query.IsFieldNull(Variant(static_cast<int32_t>(K))) ? Variant::Null() : V;
+  }
+  Query.Close();
+}
+
 // ---- execution ---------------------------------------------------------------------------------
 
 // A procedure call with output parameters is executed, so that the outputs arrive; the outputs
@@ -204,8 +314,9 @@ Variant TSQLCommandZYL::ParamValues() const {
 bool TSQLCommandZYL::OpensResultSet() {
   bool HasOutput = FHasOutput;
   for (int32_t I = 0; I < FParams.Count() && !HasOutput; ++I) {
-    const uint32_t D = static_cast<const TSQLParamZYL*>(FParams.Get(static_cast<uint16_t>(I)))->Direction;
-    HasOutput = D == paramOUT || D == paramINOUT || D == paramRET;
+    const auto* Param = static_cast<const TSQLParamZYL*>(FParams.Get(static_cast<uint16_t>(I)));
+    const uint32_t D = Param->Direction;
+    HasOutput = (D == paramOUT || D == paramINOUT || D == paramRET) && Param->Variable.empty();
   }
   return !HasOutput && (FStatement->GetFieldCount() > 0 || FStatement->GetResumable());
 }
@@ -226,6 +337,7 @@ SQLResult TSQLCommandZYL::OpenCursor(const Variant& Values, ISQLCursor** Cursor)
     // A procedure call that completed without a result set: it ran, and there is nothing to read.
     if (FStatement->GetActive() && !FStatement->GetStillInProc() && E.Message() == ZylLoadStr(ZYL_ERR_CURS_NOT_QUERY)) {
       FStatement->Close();
+      ReadOutputVariables();
       return SQL_SUCCESS;
     }
     throw;
@@ -240,6 +352,7 @@ SQLResult TSQLCommandZYL::execute(ISQLCursor** Cursor) {
     ReleaseOld(Cursor);
     ForgetResultSet();
     const Variant Values = ParamValues();
+    SetOutputVariables();
     if (OpensResultSet()) return OpenCursor(Values, Cursor);
     FConnection->Trace("ZYL - Execute");
     CheckStatement(FStatement->ExecutePrepared({Values}));
@@ -275,6 +388,7 @@ SQLResult TSQLCommandZYL::getNextCursor(ISQLCursor** Cursor) {
     CheckStatement(Row);
     if (!FStatement->GetStillInProc() || FStatement->GetFieldCount() == 0) {
       FStatement->Close();
+      ReadOutputVariables();
       return SQL_NULL_DATA;
     }
     FConnection->Trace("ZYL - Open");

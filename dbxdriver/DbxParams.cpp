@@ -228,6 +228,7 @@ SQLResult TSQLCommandZYL::setParameter(uint16_t ulParameter, uint16_t, uint32_t 
 // the catalog said which parameters are outputs: the statement may have renamed an output whose
 // name a result column already has. Otherwise by the parameter's name.
 Variant TSQLCommandZYL::OutputValue(uint16_t Number, const TSQLParamZYL& Param) {
+  if (!Param.Variable.empty()) return Param.Value;  // read from its variable when the procedure completed
   auto IsOutput = [](uint32_t D) { return D == paramOUT || D == paramINOUT || D == paramRET; };
   Variant V;
   int32_t Index = 0;

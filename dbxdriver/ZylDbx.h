@@ -23,6 +23,11 @@
 //   The last release of the cursor that reads the open result set closes it (a host treats that
 //   release as the end of the result set); prepare again or release the command to unprepare.
 //
+// A stored procedure with output parameters is executed, so that the outputs arrive, unless it
+// also returns result sets: opened as a cursor it would bring no outputs back, so its outputs
+// become connection variables named in the call (created at prepare, dropped at the next prepare
+// or the command's release) and are read into the parameters when the procedure has completed.
+//
 // A cursor reads the command's column list, whose items point into the statement's record
 // buffer; the list is emptied whenever the statement is closed, unprepared or opens another
 // result set, so a cursor of an earlier result set answers "out of range" instead of reading
@@ -219,6 +224,7 @@ class TSQLConnectionZYL : public TDbxInterfaced<ISQLConnection> {
   TAsaSession* GetSession() const { return FSession.get(); }
   TSQLConnectionParamsParser& GetParser() { return FParser; }
   TDbxErrorList& GetErrors() { return FErrors; }
+  uint32_t NextVariableNumber() { return ++FVariableNumber; }  // names the commands' variables
   // Option 6 as the host reads it: 0 read committed, 1 repeatable read, 2 dirty read, 3 other.
   uint32_t IsolationLevel() const;
 
@@ -233,6 +239,7 @@ class TSQLConnectionZYL : public TDbxInterfaced<ISQLConnection> {
   intptr_t FTraceClientData = 0;            // option 12
   SQLTRACEDesc FTraceDesc{};                // filled for each trace text
   AnsiString FQualifiedName;                // option 26
+  uint32_t FVariableNumber = 0;             // connection variables made by its commands so far
   TDbxErrorList FErrors;
 };
 
@@ -281,6 +288,8 @@ class TSQLParamZYL : public TSQLDataItemZYL {
   // is written to the host's buffer in this form, which is the form the host reads.
   uint16_t LogType = fldUNKNOWN;
   uint16_t SubType = 0;
+  AnsiString SqlType;   // the declared type, from the catalog ("decimal(19,4)"); empty when unknown
+  AnsiString Variable;  // the connection variable standing for an output in the call; or empty
 };
 
 // An owning, ordered list of columns or parameters.
@@ -339,6 +348,10 @@ class TSQLCommandZYL : public TDbxInterfaced<ISQLCommand> {
   void CheckStatement(bool Ok);  // a failure with a negative code raises EAsaException
   SQLResult BuildProcedureCall(const AnsiString& Name, AnsiString& SQL);
   Variant ParamValues() const;
+  void UseOutputVariables(const AnsiString& Name);
+  void DropOutputVariables() noexcept;
+  void SetOutputVariables();
+  void ReadOutputVariables();
   bool OpensResultSet();
   // Opens the prepared statement's result set and hands out a new cursor in Cursor.
   SQLResult OpenCursor(const Variant& Values, ISQLCursor** Cursor);

@@ -370,7 +370,8 @@ void Run(ISQLConnection* Conn, const TOptions& O, zylisql::TPrinter& Out) {
     if (Kind != paramOUT && Kind != paramINOUT && Kind != paramRET) continue;
     char Buffer[8192] = {0};
     int32_t Blank = 0;
-    Check(Cmd->getParameter(static_cast<uint16_t>(I + 1), 0, Buffer, 0, &Blank), Cmd.Get(), "getParameter");
+    Check(Cmd->getParameter(static_cast<uint16_t>(I + 1), 0, Buffer, sizeof Buffer - 1, &Blank), Cmd.Get(),
+          "getParameter");
     Names.push_back(TColumn{Params[I].first, false});
     Values.push_back(Blank ? TCell::NullCell() : TCell::Of(Buffer));
   }

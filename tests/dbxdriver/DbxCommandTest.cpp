@@ -288,6 +288,39 @@ TEST_F(DbxCommandTest, ProcedureResultSetsOneCursorEach) {
   EXPECT_EQ(Cmd->getNextCursor(C.Var()), SQL_NULL_DATA);
   EXPECT_EQ(C.Get(), nullptr);
 
+  // A procedure with result sets and outputs: the sets as cursors, then the outputs.
+  Exec(Conn.Get(),
+       "CREATE PROCEDURE sp_both(IN k integer, OUT total decimal(10,2), INOUT seen varchar(20)) BEGIN"
+       " SELECT name FROM item WHERE id >= k ORDER BY id;"
+       " SELECT id FROM item WHERE id < k;"
+       " SELECT sum(id) * 1.5, seen || '!' INTO total, seen FROM item; END");
+  ASSERT_EQ(Cmd->SetOption(eCommStoredProc, 1), SQL_SUCCESS);
+  ASSERT_EQ(Cmd->prepare(const_cast<char*>("sp_both"), 3), SQL_SUCCESS) << ErrorText(Cmd.Get());
+  for (int Run = 0; Run < 2; ++Run) {  // again without a new prepare: fresh outputs
+    char Seen[] = "hi";
+    EXPECT_EQ(Set(Cmd.Get(), 1, fldINT32, int32_t(3)), SQL_SUCCESS);
+    EXPECT_EQ(Cmd->setParameter(2, 0, paramOUT, fldFLOAT, 0, 0, 0, 0, nullptr, 1), SQL_SUCCESS);
+    EXPECT_EQ(Cmd->setParameter(3, 0, paramINOUT, fldZSTRING, 0, 0, 0, sizeof Seen, Seen, 0), SQL_SUCCESS);
+    ASSERT_EQ(Cmd->execute(C.Var()), SQL_SUCCESS) << ErrorText(Cmd.Get());
+    ASSERT_NE(C.Get(), nullptr);
+    double Total = 0;
+    int32_t Blank = 0;
+    ASSERT_EQ(Cmd->getParameter(2, 0, &Total, 8, &Blank), SQL_SUCCESS) << ErrorText(Cmd.Get());
+    EXPECT_EQ(Blank, 1);  // not yet: the procedure has not completed
+    ASSERT_EQ(C->next(), SQL_SUCCESS);
+    EXPECT_EQ(Str(C.Get(), 1), "three");
+    ASSERT_EQ(Cmd->getNextCursor(C.Var()), SQL_SUCCESS) << ErrorText(Cmd.Get());
+    ASSERT_EQ(C->next(), SQL_SUCCESS);
+    EXPECT_EQ(Long(C.Get(), 1), 1);
+    EXPECT_EQ(Cmd->getNextCursor(C.Var()), SQL_NULL_DATA) << ErrorText(Cmd.Get());
+    ASSERT_EQ(Cmd->getParameter(2, 0, &Total, 8, &Blank), SQL_SUCCESS) << ErrorText(Cmd.Get());
+    EXPECT_EQ(Blank, 0);
+    EXPECT_EQ(Total, 9.0);
+    char Back[21] = {0};
+    ASSERT_EQ(Cmd->getParameter(3, 0, Back, 20, &Blank), SQL_SUCCESS) << ErrorText(Cmd.Get());
+    EXPECT_EQ(std::string(Back), "hi!");
+  }
+
   // A call that gives no result set runs and hands out no cursor.
   ASSERT_EQ(Cmd->prepare(const_cast<char*>("call sp_quiet(1)"), 0), SQL_SUCCESS);
   ASSERT_EQ(Cmd->execute(C.Var()), SQL_SUCCESS) << ErrorText(Cmd.Get());

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <memory>
 #include <stdexcept>
 #include <vector>
 
@@ -27,13 +28,15 @@ public:
   // Execute uses the members below: stop it before they go.
   ~TCountingThread() override { TerminateAndWait(); }
   std::atomic<int> Loops{0};
-  std::vector<std::thread::id> SyncRanOn;
+  // Shared with the synchronised calls: the base destructor pumps calls queued before it
+  // terminated the thread, after this class's members are gone.
+  std::shared_ptr<std::vector<std::thread::id>> SyncRanOn = std::make_shared<std::vector<std::thread::id>>();
 
 protected:
   void Execute() override {
     while (!Terminated()) {
       ++Loops;
-      Synchronize([this] { SyncRanOn.push_back(std::this_thread::get_id()); });
+      Synchronize([Log = SyncRanOn] { Log->push_back(std::this_thread::get_id()); });
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     ReturnValue = 42;
@@ -46,10 +49,10 @@ TEST(Threads, SynchronizeRunsOnMainThreadWhileWorkerWaits) {
   TCountingThread T(true);
   EXPECT_TRUE(T.Suspended());
   T.Start();
-  ASSERT_TRUE(PumpUntil([&] { return T.SyncRanOn.size() >= 3; }));
+  ASSERT_TRUE(PumpUntil([&] { return T.SyncRanOn->size() >= 3; }));
   T.Terminate();
   EXPECT_EQ(T.WaitFor(), 42);
-  for (auto Id : T.SyncRanOn) EXPECT_EQ(Id, std::this_thread::get_id());
+  for (auto Id : *T.SyncRanOn) EXPECT_EQ(Id, std::this_thread::get_id());
   EXPECT_TRUE(T.Finished());
 }
 
