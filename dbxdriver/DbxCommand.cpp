@@ -332,7 +332,9 @@ SQLResult TSQLCommandZYL::OpenCursor(const Variant& Values, ISQLCursor** Cursor)
   FConnection->Trace("ZYL - Open");
   bool Ok;
   try {
-    Ok = FStatement->OpenPrepared({Values}, false);
+    // Read-only: the driver never changes rows through its cursors, and only a read-only cursor
+    // fetches its rows in blocks (an updatable one fetches them one at a time).
+    Ok = FStatement->OpenPrepared({Values}, true);
   } catch (const EZyloException& E) {
     // A procedure call that completed without a result set: it ran, and there is nothing to read.
     if (FStatement->GetActive() && !FStatement->GetStillInProc() && E.Message() == ZylLoadStr(ZYL_ERR_CURS_NOT_QUERY)) {
