@@ -112,7 +112,7 @@ struct TFailure {
 template <class I>
 void Check(SQLResult R, I* Object, const char* What) {
   if (R == SQL_SUCCESS) return;
-  std::string Text = R >= DBXERR_DRIVERERROR ? ErrorText(Object) : std::string();
+  std::string Text = ErrorText(Object);  // a driver error's text; some refusals leave one too
   if (Text.empty()) Text = std::string(What) + " failed with result " + std::to_string(R);
   throw TFailure{Text};
 }

@@ -348,9 +348,15 @@ TEST_F(DbxCommandTest, StatementsErrorsAndTraces) {
   EXPECT_EQ(Log.Texts,
             (std::vector<std::string>{"insert into t values (1);  ", "ZYL - Prepare", "ZYL - Execute", "ZYL - Execute"}));
 
-  C = Open(Cmd.Get(), "select v from t");
-  uint16_t Type = 0, Sub = 0;
+  C = Open(Cmd.Get(), "select v as a_column_name_longer_than_the_host_buffer from t");
+  uint16_t Type = 0, Sub = 0, NameLen = 0;
   ASSERT_EQ(C->getColumnType(1, &Type, &Sub), SQL_SUCCESS);
+  DBINAME Name;  // the host's 32-byte buffer: the name is cut to fit it
+  std::memset(Name, 'x', sizeof Name);
+  ASSERT_EQ(C->getColumnName(1, Name), SQL_SUCCESS);
+  EXPECT_EQ(std::string(Name), "a_column_name_longer_than_the_h");
+  EXPECT_EQ(C->getColumnNameLength(1, &NameLen), SQL_SUCCESS);
+  EXPECT_EQ(NameLen, 32);
   ASSERT_EQ(Cmd->executeImmediate(const_cast<char*>("update t set v = v + 1"), nullptr), DBXERR_INVALIDPARAM);
   Ref<ISQLCursor> None;
   ASSERT_EQ(Cmd->executeImmediate(const_cast<char*>("update t set v = v + 1"), None.Var()), SQL_SUCCESS);
