@@ -205,7 +205,11 @@ SQLResult TSQLCommandZYL::setParameter(uint16_t ulParameter, uint16_t, uint32_t 
   if (eParamType == paramUNKNOWN) return SQL_SUCCESS;
   if (ulParameter < 1 || ulParameter > FParams.Count()) return DBXERR_OUTOFRANGE;
   auto& Param = *static_cast<TSQLParamZYL*>(FParams.Get(static_cast<uint16_t>(ulParameter - 1)));
-  return DbxGuard(FErrors, [&] {
+  // A host reads the text of a failed setParameter from the connection (it checks the call as
+  // part of its own parameter handling), while it asks the command for every other failure of
+  // a command: the text goes into both lists.
+  TDbxErrorList Failure;
+  const SQLResult Result = DbxGuard(Failure, [&] {
     SQLResult R = SQL_SUCCESS;
     if (lInd != 0) {
       Param.Value = Variant::Null();
@@ -220,6 +224,16 @@ SQLResult TSQLCommandZYL::setParameter(uint16_t ulParameter, uint16_t, uint32_t 
     }
     return R;
   });
+  if (Failure.Count() > 0) {
+    try {
+      const AnsiString Text = Failure.Text();
+      FErrors.AddText(Text);
+      FConnection->GetErrors().AddText(Text);
+    } catch (...) {
+      // Out of memory for the message: the result code still reports the failure.
+    }
+  }
+  return Result;
 }
 
 // ---- output value -> host --------------------------------------------------------------------------

@@ -163,6 +163,7 @@ TEST_F(DbxCommandTest, ParametersInEveryLogicalTypeArriveExactly) {
   EXPECT_EQ(Set(Cmd.Get(), 14, fldDATETIME, TSQLTimeStamp{2000, 1, 1, 0, 0, 0, 1000}), DBXERR_DRIVERERROR);
   EXPECT_EQ(Set(Cmd.Get(), 12, fldTIMESTAMP, std::nan("")), DBXERR_DRIVERERROR);
   EXPECT_NE(ErrorText(Cmd.Get()).find("Parameter 14:"), std::string::npos);
+  EXPECT_NE(ErrorText(Conn.Get()).find("Parameter 14:"), std::string::npos);  // where a host reads it
 
   Ref<ISQLCursor> None;
   ASSERT_EQ(Cmd->execute(None.Var()), SQL_SUCCESS) << ErrorText(Cmd.Get());
