@@ -115,7 +115,15 @@ void TDataSet::InitFieldDefs() {
   if (IsCursorOpen()) {
     InternalInitFieldDefs();
   } else {
-    OpenCursor(true);
+    // An information query opens the cursor only to describe it: it is closed again on every
+    // path, so a data set whose cursor holds a server resource does not keep it.
+    try {
+      OpenCursor(true);
+    } catch (...) {
+      CloseCursor();
+      throw;
+    }
+    CloseCursor();
   }
   FFieldDefs.Updated = true;
 }

@@ -232,13 +232,14 @@ void TMemDataSet::InternalInitFieldDefs() {
 
 void TMemDataSet::InternalOpen() {
   Note("InternalOpen");
+  // The cursor is open before the definitions are read from it, as with a server cursor.
+  FCursor = -1;
+  FOpen = true;
   FieldDefs().Updated = false;
   FieldDefs().Update();
   if (DefaultFields()) CreateFields();
   BindFields(true);
   SetBookmarkSize(4);
-  FCursor = -1;
-  FOpen = true;
 }
 
 void TMemDataSet::InternalClose() {

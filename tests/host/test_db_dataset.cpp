@@ -653,3 +653,30 @@ TEST(DataSetNavigation, RefreshKeepsThePositionAndShrinkingTheRingKeepsTheActive
   EXPECT_EQ(Id(*D), 8);
   Link.SetDataSource(nullptr);
 }
+
+namespace {
+// Counts the cursors its information queries leave open.
+class TCountingDataSet : public TMemDataSet {
+public:
+  using TMemDataSet::TMemDataSet;
+  int OpenCursors = 0;
+
+protected:
+  void OpenCursor(bool InfoQuery) override {
+    ++OpenCursors;
+    TMemDataSet::OpenCursor(InfoQuery);
+  }
+  void CloseCursor() override {
+    --OpenCursors;
+    TMemDataSet::CloseCursor();
+  }
+};
+}  // namespace
+
+TEST(DataSetFieldDefs, InformationQueryOfAClosedDataSetClosesTheCursorAgain) {
+  TCountingDataSet D(nullptr, {{"ID", ftInteger}, {"NAME", ftString, 20}});
+  D.FieldDefs().Update();
+  EXPECT_EQ(D.FieldDefs().Count(), 2);
+  EXPECT_EQ(D.OpenCursors, 0);
+  EXPECT_FALSE(D.Active());
+}
