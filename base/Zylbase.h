@@ -366,6 +366,7 @@ class TZyloSession : public TComponent {
   int32_t FPushedErrorCode = 0;
   AnsiString FLastStatement;            // last text handed to the server
   bool FWantExceptions = false;
+  bool FClosing = false;                // Close is running (a nested Close does nothing)
 
  private:
   bool FDestroyed = false;  // DestroySession ran
@@ -560,6 +561,10 @@ class TZyloSQL : public TComponent {
   uint8_t* GetFetchIndicators() const { return FFetchIndicators.Data(); }
   uint8_t* GetIndicators() const { return MaterializeRow(), FIndicators.Data(); }
   uint8_t* GetOldIndicators() const { return MaterializeRow(), FOldIndicators.Data(); }
+  // A look at the current row and its indicators wherever they lie (in the fetch block or the
+  // record buffers), without copying the row out of the block: for readers that only copy it.
+  const uint8_t* PeekRecordBuffer() const { return CurrentRecord(); }
+  const uint8_t* PeekIndicators() const { return CurrentIndicators(); }
   bool GetReadOnly() const { return FReadOnly; }
   bool GetPrepared() const { return FPrepared; }
   bool GetExecPrepared() const { return FExecPrepared; }

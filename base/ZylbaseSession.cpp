@@ -233,13 +233,16 @@ void TZyloSession::Open() {
 }
 
 void TZyloSession::Close() {
-  if (!GetConnected()) return;
+  // A data set that a closing statement closes in turn gives the session back (CloseSession), which
+  // closes it when KeepConnection is false: that inner Close must not disconnect a second time.
+  if (!GetConnected() || FClosing) return;
   bool Destroying = IsDestroying();
   // Whatever the binding raises, the session ends up disconnected: a half-closed session that
   // still reports Connected would hand a dead handle to the next statement.
   struct TResetState {
     TZyloSession& S;
     ~TResetState() {
+      S.FClosing = false;
       S.FInTransaction = false;
       S.FHandle = nullptr;
       S.FHandleIsExternal = false;
@@ -248,6 +251,7 @@ void TZyloSession::Close() {
   };
   {
     TResetState Reset{*this};
+    FClosing = true;
     InternalCloseQueries();
     if (!Destroying) DoNotify(BeforeDisconnect);
     if (FHandleIsExternal)

@@ -272,6 +272,19 @@ TEST_F(SessionTest, KeepConnectionFalseClosesAtOnceWhenNoDataSetHoldsTheSession)
   EXPECT_FALSE(S->GetConnected());
 }
 
+TEST_F(SessionTest, DataSetReleasingTheSessionWhileItClosesDisconnectsOnce) {
+  // A data set closed by the disconnect gives the session back from inside Close.
+  auto* D = new TComponent(nullptr);
+  S->SetKeepConnection(false);
+  S->OpenSession(D);
+  S->BeforeDisconnect = [&](TObject*) { S->CloseSession(D); };
+  S->Log.clear();
+  S->Close();
+  EXPECT_FALSE(S->GetConnected());
+  EXPECT_EQ(CountOf(S->Log, "CloseDatabase"), 1u);
+  delete D;
+}
+
 TEST_F(SessionTest, StatementRegistry) {
   auto* Q1 = new TTestSQL(nullptr);
   auto* Q2 = new TTestSQL(nullptr);
