@@ -202,6 +202,8 @@ public:
   virtual void Clear() { SetData(nullptr); }
   virtual Variant GetValue() const;        // Null when the field has no value
   virtual void SetValue(const Variant& Value);
+  // The value as the record was read, before edits: the data set answers in its dsOldValue state.
+  Variant GetOldValue() const;
   virtual AnsiString GetAsString() const;  // empty for null
   virtual void SetAsString(const AnsiString& Value);
   int32_t GetAsInteger() const;

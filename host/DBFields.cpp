@@ -304,6 +304,19 @@ void TField::SetValue(const Variant& Value) {
   SetData(Buffer.data());
 }
 
+Variant TField::GetOldValue() const {
+  if (!FDataSet) DatabaseError(Format("Field '%s' has no dataset", FFieldName));
+  const TDataSetState Saved = FDataSet->SetTempState(dsOldValue);
+  try {
+    Variant V = GetValue();
+    FDataSet->RestoreState(Saved);
+    return V;
+  } catch (...) {
+    FDataSet->RestoreState(Saved);
+    throw;
+  }
+}
+
 AnsiString TField::GetAsString() const {
   Variant V = GetValue();
   if (V.IsNull()) return {};

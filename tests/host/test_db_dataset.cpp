@@ -680,3 +680,26 @@ TEST(DataSetFieldDefs, InformationQueryOfAClosedDataSetClosesTheCursorAgain) {
   EXPECT_EQ(D.OpenCursors, 0);
   EXPECT_FALSE(D.Active());
 }
+
+namespace {
+// Records the state each field read happens in.
+class TStateRecordingDataSet : public TMemDataSet {
+public:
+  using TMemDataSet::TMemDataSet;
+  std::vector<TDataSetState> ReadStates;
+  bool GetFieldData(TField* Field, void* Buffer) override {
+    ReadStates.push_back(State());
+    return TMemDataSet::GetFieldData(Field, Buffer);
+  }
+};
+}  // namespace
+
+TEST(DataSetFields, OldValueIsReadInTheOldValueStateWhichIsLeftAgain) {
+  TStateRecordingDataSet D(nullptr, {{"ID", ftInteger}});
+  D.AddRow({Variant(7)});
+  D.Open();
+  EXPECT_EQ(D.FieldByName("ID").GetOldValue().AsInteger(), 7);
+  EXPECT_EQ(D.ReadStates, std::vector<TDataSetState>{dsOldValue});
+  EXPECT_EQ(D.State(), dsBrowse);
+  EXPECT_FALSE(D.ControlsDisabled()) << "the temporary state is left completely";
+}
