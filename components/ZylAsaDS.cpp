@@ -1,0 +1,212 @@
+// ZylAsaDS: TAsaCustomDataset and TAsaDataset (see the header for the value conversions).
+#include "components/ZylAsaDS.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+// Streams create the component by its class name.
+const bool ClassRegistered = (RegisterClass(TAsaDataset::StaticClass()), true);
+
+// An unsigned 32-bit column keeps its values above 2^31 only in a 64-bit field.
+bool IsUnsignedInteger(const TZyloFieldDef* Def) { return Def->FieldType == ztInteger && Def->ExtType == DT_UNSINT; }
+
+Tsqldatetime StampAt(const uint8_t* RecBuf) {
+  Tsqldatetime Stamp;
+  std::memcpy(&Stamp, RecBuf, sizeof Stamp);
+  return Stamp;
+}
+
+void PutStamp(uint8_t* RecBuf, bool WithDate, TDateTime Value) {
+  Tsqldatetime Stamp;
+  PutAsaTimeStamp(WithDate, Value, Stamp);
+  std::memcpy(RecBuf, &Stamp, sizeof Stamp);
+}
+
+}  // namespace
+
+const TMetaClass& TAsaCustomDataset::StaticClass() {
+  static const TMetaClass Meta("TAsaCustomDataset", &TZyloCustomDataset::StaticClass());
+  return Meta;
+}
+
+TAsaCustomDataset::TAsaCustomDataset(TComponent* AOwner) : TZyloCustomDataset(AOwner) { (void)ClassRegistered; }
+
+TZyloSQL* TAsaCustomDataset::CreateZyloSQL() {
+  // Not owned through the component tree (it would be streamed as a child): the data set holds it.
+  auto* Q = new TAsaSQL(nullptr);
+  Q->SetWantExceptions(false);
+  return Q;
+}
+
+bool TAsaCustomDataset::IsSequenced() {
+  TAsaSession* S = GetSession();
+  return TZyloCustomDataset::IsSequenced() && S && S->GetWantRowCounts();
+}
+
+void TAsaCustomDataset::QueryUniqueFields(AnsiString& Sql) {
+  Sql =
+      "select column_name from sys.syscolumn, sys.systable where (sys.systable.table_id=sys.syscolumn.table_id) "
+      "and (sys.systable.table_name=:table_name) and (pkey='Y')";
+}
+
+TAsaCursorType TAsaCustomDataset::GetCursorType() const {
+  auto* Q = dynamic_cast<TAsaSQL*>(GetStatement());
+  return Q ? Q->GetCursorType() : actDefault;
+}
+
+void TAsaCustomDataset::SetCursorType(TAsaCursorType Value) {
+  if (Value == GetCursorType()) return;
+  CheckInactive();
+  GetAsaStatement()->SetCursorType(Value);
+}
+
+TAsaSession* TAsaCustomDataset::GetSession() const { return dynamic_cast<TAsaSession*>(TZyloDataset::GetSession()); }
+
+void TAsaCustomDataset::SetSession(TAsaSession* Value) { TZyloDataset::SetSession(Value); }
+
+void TAsaCustomDataset::InternalInitFieldDefs() {
+  TZyloCustomDataset::InternalInitFieldDefs();
+  TZyloSQL* Q = Statement();
+  for (int I = 0; I < FieldDefs().Count(); ++I) {
+    TFieldDef& D = FieldDefs().Items(I);
+    const TZyloFieldDef* Col = Q->GetFieldDefs()->Items(D.FieldNo - 1);
+    if (Col && IsUnsignedInteger(Col)) D.DataType = ftLargeint;
+  }
+}
+
+void TAsaCustomDataset::RecBufToField(const TZyloFieldDef* Def, const uint8_t* RecBuf, void* FieldBuf) {
+  auto* Out = static_cast<uint8_t*>(FieldBuf);
+  const int32_t Size = Def->Size;
+  switch (Def->FieldType) {
+    case ztString:
+      if (Size <= 0) return;
+      std::memcpy(Out, RecBuf, static_cast<size_t>(Size));
+      Out[Size - 1] = 0;
+      return;
+    case ztInteger:
+      if (IsUnsignedInteger(Def)) {
+        uint32_t U;
+        std::memcpy(&U, RecBuf, 4);
+        const int64_t Wide = U;
+        std::memcpy(Out, &Wide, 8);
+        return;
+      }
+      [[fallthrough]];
+    case ztInt64:
+    case ztFloat:
+    case ztCurrency: std::memcpy(Out, RecBuf, static_cast<size_t>(Size)); return;
+    case ztDate: {
+      const int32_t Day = DateTimeToTimeStamp(GetAsaTimeStamp(StampAt(RecBuf))).Date;
+      std::memcpy(Out, &Day, 4);
+      return;
+    }
+    case ztTime: {
+      const int32_t MSec = DateTimeToTimeStamp(GetAsaTimeStamp(StampAt(RecBuf))).Time;
+      std::memcpy(Out, &MSec, 4);
+      return;
+    }
+    case ztDateTime: {
+      const double MSecs = static_cast<double>(TimeStampToMSecs(DateTimeToTimeStamp(GetAsaTimeStamp(StampAt(RecBuf)))));
+      std::memcpy(Out, &MSecs, 8);
+      return;
+    }
+    case ztBoolean: {
+      const int16_t V = RecBuf[0] != 0 ? 1 : 0;
+      std::memcpy(Out, &V, 2);
+      return;
+    }
+    case ztBinary:
+      if (Size > 2) std::memcpy(Out, RecBuf + 2, static_cast<size_t>(Size - 2));
+      return;
+    default: return;  // long values and unknown types: nothing in the record to show
+  }
+}
+
+void TAsaCustomDataset::FieldToRecBuf(const TZyloFieldDef* Def, uint8_t* RecBuf, const void* FieldBuf) {
+  const auto* In = static_cast<const uint8_t*>(FieldBuf);
+  const int32_t Size = Def->Size;
+  switch (Def->FieldType) {
+    case ztString:
+      if (Size <= 0) return;
+      std::memcpy(RecBuf, In, static_cast<size_t>(Size - 1));
+      RecBuf[Size - 1] = 0;
+      return;
+    case ztInteger:
+      if (IsUnsignedInteger(Def)) {
+        int64_t Wide;
+        std::memcpy(&Wide, In, 8);
+        if (Wide < 0 || Wide > UINT32_MAX) DatabaseError(DBMsg::FieldValueError(Def->Name), this);
+        const uint32_t U = static_cast<uint32_t>(Wide);
+        std::memcpy(RecBuf, &U, 4);
+        return;
+      }
+      [[fallthrough]];
+    case ztInt64:
+    case ztFloat:
+    case ztCurrency: std::memcpy(RecBuf, In, static_cast<size_t>(Size)); return;
+    case ztDate: {
+      TTimeStamp S;
+      std::memcpy(&S.Date, In, 4);
+      S.Time = 0;
+      PutStamp(RecBuf, true, TimeStampToDateTime(S));
+      return;
+    }
+    case ztTime: {
+      TTimeStamp S;
+      std::memcpy(&S.Time, In, 4);
+      S.Date = DateDelta;
+      PutStamp(RecBuf, false, TimeStampToDateTime(S));
+      return;
+    }
+    case ztDateTime: {
+      double MSecs;
+      std::memcpy(&MSecs, In, 8);
+      // A count outside the calendar gives the all-zero record rather than undefined arithmetic.
+      Tsqldatetime Stamp{};
+      if (std::isfinite(MSecs) && std::fabs(MSecs) <= 9.0e15) {
+        try {
+          PutAsaTimeStamp(true, TimeStampToDateTime(MSecsToTimeStamp(static_cast<int64_t>(MSecs))), Stamp);
+        } catch (const EConvertError&) {
+          Stamp = Tsqldatetime{};
+        }
+      }
+      std::memcpy(RecBuf, &Stamp, sizeof Stamp);
+      return;
+    }
+    case ztBoolean: {
+      int16_t V;
+      std::memcpy(&V, In, 2);
+      RecBuf[0] = V != 0 ? 1 : 0;
+      return;
+    }
+    case ztBinary: {
+      if (Size < 2) return;
+      const uint16_t Length = static_cast<uint16_t>(Size - 2);
+      std::memcpy(RecBuf, &Length, 2);
+      std::memcpy(RecBuf + 2, In, Length);
+      return;
+    }
+    default: return;
+  }
+}
+
+// ---- the published component ---------------------------------------------------------------------
+
+const TMetaClass& TAsaDataset::StaticClass() {
+  static const TMetaClass Meta = [] {
+    TMetaClass M("TAsaDataset", &TAsaCustomDataset::StaticClass(), TMetaClass::Factory<TAsaDataset>());
+    M.EnumProperty("CursorType",
+                   {"actDefault", "actDynamicScroll", "actFixedScroll", "actInsensitive", "actNoScroll", "actUnique"},
+                   &TAsaCustomDataset::GetCursorType, &TAsaCustomDataset::SetCursorType, static_cast<int>(actDefault));
+    M.ObjectProperty("Params", &TZyloDataset::GetParams);
+    M.Property("ParamCheck", &TZyloDataset::GetParamCheck, &TZyloDataset::SetParamCheck, true);
+    M.Property("ReadOnly", &TZyloDataset::GetReadOnly, &TZyloDataset::SetReadOnly, true);
+    M.ComponentProperty("Session", &TAsaCustomDataset::GetSession, &TAsaCustomDataset::SetSession);
+    M.ObjectProperty("SQL", &TZyloDataset::GetSQL);
+    M.Property("SyncInserts", &TZyloDataset::GetSyncInserts, &TZyloDataset::SetSyncInserts, false);
+    return M;
+  }();
+  return Meta;
+}

@@ -1,0 +1,52 @@
+// ZylAsaDS: the SQL Anywhere data-set components. TAsaCustomDataset fills in what the server-neutral
+// data set (dataset/Zylbasds.h) leaves to a binding: its statement is a TAsaSQL that reports
+// failures by result (the data set raises them as EZyloDatasetError), one column converts between
+// the statement's record layout (asa/ZylAsa.h) and the framework's field layout, record counts and
+// numbers come from the server only when the session asks it for row counts, and the catalog query
+// of a table's primary key. TAsaDataset publishes the properties a form streams.
+//
+// Record layout -> field layout, by column type (Size is the column's size in the record):
+//   ztString    Size bytes (characters and the terminating zero)
+//   ztInteger, ztInt64, ztFloat, ztCurrency   Size bytes as they are (an unsigned 32-bit column is
+//               widened to the 64-bit field it is shown in)
+//   ztDate, ztTime, ztDateTime   the server's date-time record -> day number / milliseconds of the
+//               day / floating milliseconds of the host time-stamp form
+//   ztBoolean   one byte -> 16 bits, 1 or 0
+//   ztBinary    the Size - 2 bytes after the record's 16-bit length prefix
+//   ztMemo, ztBlob  nothing: long values go through blob streams
+#pragma once
+
+#include "asa/ZylAsa.h"
+#include "dataset/Zylbasds.h"
+
+class TAsaCustomDataset : public TZyloCustomDataset {
+ public:
+  explicit TAsaCustomDataset(TComponent* AOwner);
+  static const TMetaClass& StaticClass();
+  const TMetaClass& ClassType() const override { return StaticClass(); }
+
+  TZyloSQL* CreateZyloSQL() override;
+  void RecBufToField(const TZyloFieldDef* Def, const uint8_t* RecBuf, void* FieldBuf) override;
+  void FieldToRecBuf(const TZyloFieldDef* Def, uint8_t* RecBuf, const void* FieldBuf) override;
+  // Also needs a session that asks the server for row counts (WantRowCounts).
+  bool IsSequenced() override;
+  void QueryUniqueFields(AnsiString& Sql) override;
+
+  TAsaCursorType GetCursorType() const;
+  void SetCursorType(TAsaCursorType Value);  // the data set must be closed
+  TAsaSession* GetSession() const;
+  void SetSession(TAsaSession* Value);
+  TAsaSQL* GetAsaStatement() { return static_cast<TAsaSQL*>(Statement()); }
+
+ protected:
+  void InternalInitFieldDefs() override;
+};
+
+class TAsaDataset : public TAsaCustomDataset {
+ public:
+  explicit TAsaDataset(TComponent* AOwner) : TAsaCustomDataset(AOwner) {}
+  // Registered as "TAsaDataset"; publishes CursorType, Params, ParamCheck, ReadOnly, Session, SQL
+  // and SyncInserts besides the data set's own.
+  static const TMetaClass& StaticClass();
+  const TMetaClass& ClassType() const override { return StaticClass(); }
+};
