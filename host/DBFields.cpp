@@ -191,10 +191,11 @@ Variant TField::BufferToVariant(const char* B) const {
   switch (FDataType) {
     case ftString:
     case ftWideString: {
-      std::vector<char> Text(B, B + DataSize());
-      Text.back() = '\0';
-      if (Transliterate && FDataSet) FDataSet->Translate(Text.data(), Text.data(), false);
-      return Variant(AnsiString(Text.data()));
+      // At most Size characters (the buffer's last byte is the terminator's place), translated in
+      // the string itself.
+      AnsiString Text(B, strnlen(B, static_cast<size_t>(FSize)));
+      if (Transliterate && FDataSet && !Text.empty()) FDataSet->Translate(Text.data(), Text.data(), false);
+      return Variant(std::move(Text));
     }
     case ftSmallint: { int16_t V; std::memcpy(&V, B, 2); return Variant(static_cast<short>(V)); }
     case ftWord: { uint16_t V; std::memcpy(&V, B, 2); return Variant(static_cast<int>(V)); }
@@ -289,9 +290,19 @@ void TField::VariantToBuffer(const Variant& V, std::vector<char>& Buffer) const 
 }
 
 Variant TField::GetValue() const {
-  std::vector<char> Buffer(DataSize() > 0 ? DataSize() : 1, 0);
-  if (!GetData(Buffer.data())) return Variant::Null();
-  return BufferToVariant(Buffer.data());
+  // Every value of a browsed column passes here: small values use a buffer on the stack.
+  const size_t Size = DataSize() > 0 ? static_cast<size_t>(DataSize()) : 1;
+  char Small[256];
+  std::vector<char> Large;
+  char* Buffer = Small;
+  if (Size > sizeof Small) {
+    Large.assign(Size, 0);
+    Buffer = Large.data();
+  } else {
+    std::memset(Small, 0, Size);
+  }
+  if (!GetData(Buffer)) return Variant::Null();
+  return BufferToVariant(Buffer);
 }
 
 void TField::SetValue(const Variant& Value) {
