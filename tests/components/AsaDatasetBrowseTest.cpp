@@ -1,6 +1,7 @@
 // TAsaDataset browsing a real database: navigation both ways across fetch blocks, bookmarks,
 // record counts and numbers, filters, calculated and lookup fields, the value of every column
 // type read through the fields, old values, blob streams and data-aware links.
+#include <algorithm>
 #include <cstring>
 
 #include "tests/components/AsaDatasetEnv.h"
@@ -183,14 +184,16 @@ TEST_F(AsaDatasetTest, EveryColumnTypeReadsBackExactlyThroughItsField) {
   Exec("create table t (k integer primary key, s varchar(30), i integer, b bigint, u unsigned int, f double, "
        "m decimal(19,4), d date, t time, ts timestamp, bo bit, bi binary(8), me long varchar, bl long binary)");
   const std::string Memo(40000, 'm');
-  std::string Blob = "\x00\x01\xff";
+  std::string Blob("\x00\x01\xff", 3);
   Blob += std::string(5000, '\x7f') + std::string(1, '\0');
-  TAsaSQL* Q = NewSQL();
-  Q->Execute(
-      "insert into t values (1, 'hello', -2147483648, 9007199254740993, 4294967295, 0.1, 12345.6789, "
-      "'2000-02-29', '13:05:09.123', '1999-12-31 23:59:58.500', 1, ?, ?, ?)",
-      {VarByteArrayOf("\x01\x02\x03\x04\x05\x06\x07\x08", 8), Variant(AnsiString(Memo)),
-       VarByteArrayOf(Blob.data(), Blob.size())});
+  std::string BlobHex = "X'0001ff";
+  for (int I = 0; I < 5000; ++I) BlobHex += "7f";
+  BlobHex += "00'";
+  // Binary values as literals: a binary host variable is bound at whatever offset its buffer gives
+  // it, which the client library reads as an aligned structure.
+  Exec("insert into t values (1, 'hello', -2147483648, 9007199254740993, 4294967295, 0.1, 12345.6789, "
+       "'2000-02-29', '13:05:09.123', '1999-12-31 23:59:58.500', 1, X'0102030405060708', replace(hex(zeroblob(4000)), '00', 'mmmmmmmmmm'), " +
+       BlobHex + ")");
   Exec("insert into t (k) values (2)");
   Exec("commit");
 
@@ -222,9 +225,11 @@ TEST_F(AsaDatasetTest, EveryColumnTypeReadsBackExactlyThroughItsField) {
   EXPECT_EQ(F("bi").Size(), 8);
   EXPECT_EQ(F("bi").GetAsString(), AnsiString("\x01\x02\x03\x04\x05\x06\x07\x08", 8));
   EXPECT_EQ(F("me").DataType(), ftMemo);
-  EXPECT_EQ(F("me").GetAsString(), Memo);
+  EXPECT_TRUE(F("me").GetAsString() == Memo) << F("me").GetAsString().size();
   EXPECT_EQ(F("bl").DataType(), ftBlob);
-  EXPECT_EQ(F("bl").GetAsString(), Blob) << "bytes with zeros among them";
+  const AnsiString Read = F("bl").GetAsString();
+  EXPECT_TRUE(Read == Blob) << "bytes with zeros among them: " << Read.size() << " read, first differs at "
+                            << std::mismatch(Read.begin(), Read.end(), Blob.begin(), Blob.end()).first - Read.begin();
 
   D->Next();
   EXPECT_EQ(F("k").GetAsInteger(), 2);
@@ -233,7 +238,7 @@ TEST_F(AsaDatasetTest, EveryColumnTypeReadsBackExactlyThroughItsField) {
     EXPECT_TRUE(F(Name).GetValue().IsNull()) << Name;
   }
   D->Prior();
-  EXPECT_EQ(F("me").GetAsString(), Memo) << "the long value of a row passed before";
+  EXPECT_TRUE(F("me").GetAsString() == Memo) << "the long value of a row passed before";
 }
 
 TEST_F(AsaDatasetTest, DuplicateColumnNamesGetNumberedFieldNames) {
@@ -330,4 +335,62 @@ TEST_F(AsaDatasetTest, UnidirectionalCursorBrowsesForwardOnly) {
   EXPECT_EQ(WalkForward(D), Range(1, 80));
   EXPECT_THROW(D->First(), EZyloDatasetError) << "a forward-only cursor cannot go back";
   EXPECT_THROW(D->SetCursorType(actDefault), EDatabaseError) << "only while closed";
+}
+
+// The conversions on their own, both ways (writing is what editing will use).
+TEST(AsaDatasetConversion, ColumnValuesConvertBetweenRecordAndFieldLayouts) {
+  TAsaDataset D(nullptr);
+  TZyloFieldDef Def;
+  uint8_t Record[32] = {};
+  uint8_t Field[32] = {};
+
+  Def.FieldType = ztBoolean;
+  Def.Size = 1;
+  Record[0] = 2;
+  D.RecBufToField(&Def, Record, Field);
+  int16_t Flag;
+  std::memcpy(&Flag, Field, 2);
+  EXPECT_EQ(Flag, 1);
+  Flag = -5;
+  std::memcpy(Field, &Flag, 2);
+  D.FieldToRecBuf(&Def, Record, Field);
+  EXPECT_EQ(Record[0], 1);
+
+  Def.FieldType = ztBinary;
+  Def.Size = 10;
+  std::memcpy(Field, "abcdefgh", 8);
+  D.FieldToRecBuf(&Def, Record, Field);
+  uint16_t Length;
+  std::memcpy(&Length, Record, 2);
+  EXPECT_EQ(Length, 8);
+  EXPECT_EQ(std::memcmp(Record + 2, "abcdefgh", 8), 0);
+  std::memset(Field, 0, sizeof Field);
+  D.RecBufToField(&Def, Record, Field);
+  EXPECT_EQ(std::memcmp(Field, "abcdefgh", 8), 0);
+
+  Def.Size = 14;
+  for (TZyloFieldTypes Type : {ztDate, ztTime, ztDateTime}) {
+    Def.FieldType = Type;
+    const TDateTime Value = Type == ztDate   ? EncodeDate(1600, 2, 29)
+                            : Type == ztTime ? EncodeTime(23, 59, 59, 999)
+                                             : EncodeDateTime(2038, 1, 19, 3, 14, 8, 1);
+    const TTimeStamp Stamp = DateTimeToTimeStamp(Value);
+    if (Type == ztDateTime) {
+      const double MSecs = static_cast<double>(TimeStampToMSecs(Stamp));
+      std::memcpy(Field, &MSecs, 8);
+    } else {
+      std::memcpy(Field, Type == ztDate ? &Stamp.Date : &Stamp.Time, 4);
+    }
+    D.FieldToRecBuf(&Def, Record, Field);
+    uint8_t Again[32] = {};
+    D.RecBufToField(&Def, Record, Again);
+    EXPECT_EQ(std::memcmp(Field, Again, Type == ztDateTime ? 8 : 4), 0) << Type;
+  }
+
+  Def.FieldType = ztInteger;
+  Def.ExtType = DT_UNSINT;
+  Def.Size = 4;
+  const int64_t TooLarge = int64_t{1} << 32;
+  std::memcpy(Field, &TooLarge, 8);
+  EXPECT_THROW(D.FieldToRecBuf(&Def, Record, Field), EDatabaseError) << "an unsigned column refuses 2^32";
 }

@@ -1,6 +1,8 @@
 // TAsaDataset's life cycle on a real database: parameters reaching the server, session use by
 // reason, explicit and implicit prepare, the query text, a statement or session closing under an
 // open data set, errors, further result sets, ExecSQL and the stored text form.
+#include <algorithm>
+
 #include "tests/components/AsaDatasetEnv.h"
 
 using namespace zylasa;
@@ -244,4 +246,54 @@ TEST_F(AsaDatasetTest, DataSetWithParametersStreamsThroughTheTextFormAndBack) {
   EXPECT_EQ(Back->GetCursorType(), actInsensitive);
   EXPECT_EQ(ComponentToText(Back), Text);
   delete D;
+}
+
+TEST(AsaDatasetValues, ParameterValuesGoOutPerOccurrenceWithoutOutputsAndWithNulls) {
+  TAsaDataset D(nullptr);
+  D.GetSQL()->SetText("select * from t where a = :a and b = :b and c = :c and d = :A");
+  D.ParamByName("a")->SetAsInteger(1);
+  D.ParamByName("b")->SetAsBinary(AnsiString("\x00\x07", 2));
+  D.ParamByName("c")->SetParamType(zptOutput);
+  Variant Values;
+  D.GetParamValues(Values);
+  ASSERT_EQ(Values.ElementCount(), 3) << "the output parameter is not sent";
+  EXPECT_EQ(Values.GetElement(0).AsInteger(), 1);
+  EXPECT_EQ(VarArrayToBytes(Values.GetElement(1)), (std::vector<uint8_t>{0, 7})) << "binary as bytes";
+  EXPECT_EQ(Values.GetElement(2).AsInteger(), 1) << "the second :a carries the first one's value";
+  D.ParamByName("a")->Clear();
+  D.GetParamValues(Values);
+  EXPECT_TRUE(Values.GetElement(0).IsNull());
+  EXPECT_TRUE(Values.GetElement(2).IsNull());
+
+  D.GetSQL()->SetText("select 1");
+  D.GetParamValues(Values);
+  EXPECT_TRUE(Values.IsNull()) << "no parameters: Null";
+}
+
+TEST_F(AsaDatasetTest, PrimaryKeyQueryFindsTheKeyColumnsInTheCatalog) {
+  Connect();
+  Exec("create table k (a integer, b varchar(5), c integer, primary key (c, a))");
+  TAsaDataset* D = NewDataset();
+  AnsiString Sql;
+  D->QueryUniqueFields(Sql);
+  TAsaDataset* Keys = NewDataset(Sql);
+  Keys->ParamByName("table_name")->SetAsString("k");
+  Keys->Open();
+  std::vector<std::string> Names;
+  for (; !Keys->Eof(); Keys->Next()) Names.push_back(TrimRight(Keys->FieldByName("column_name").GetAsString()));
+  std::sort(Names.begin(), Names.end());
+  EXPECT_EQ(Names, (std::vector<std::string>{"a", "c"}));
+}
+
+TEST_F(AsaDatasetTest, SessionDestroyedFirstLeavesTheDataSetClosedAndUnlinked) {
+  Connect();
+  MakeNumbers(3);
+  TAsaDataset* D = NewDataset("select id from n");
+  D->Open();
+  TAsaSession* Gone = Session.get();
+  StopEngine(*Gone, Engine);
+  Session.reset();
+  EXPECT_FALSE(D->Active());
+  EXPECT_EQ(D->GetSession(), nullptr);
+  EXPECT_THROW(D->Open(), EZyloException) << "no session any more";
 }
