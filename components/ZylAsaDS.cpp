@@ -93,10 +93,12 @@ void TAsaCustomDataset::RecBufToField(const TZyloFieldDef* Def, const uint8_t* R
         std::memcpy(Out, &Wide, 8);
         return;
       }
-      [[fallthrough]];
+      std::memcpy(Out, RecBuf, 4);
+      return;
+    // The record holds these in their fixed widths (32 and 64 bits), whatever else the size says.
     case ztInt64:
     case ztFloat:
-    case ztCurrency: std::memcpy(Out, RecBuf, static_cast<size_t>(Size)); return;
+    case ztCurrency: std::memcpy(Out, RecBuf, 8); return;
     case ztDate: {
       const int32_t Day = DateTimeToTimeStamp(GetAsaTimeStamp(StampAt(RecBuf))).Date;
       std::memcpy(Out, &Day, 4);
@@ -142,10 +144,11 @@ void TAsaCustomDataset::FieldToRecBuf(const TZyloFieldDef* Def, uint8_t* RecBuf,
         std::memcpy(RecBuf, &U, 4);
         return;
       }
-      [[fallthrough]];
+      std::memcpy(RecBuf, In, 4);
+      return;
     case ztInt64:
     case ztFloat:
-    case ztCurrency: std::memcpy(RecBuf, In, static_cast<size_t>(Size)); return;
+    case ztCurrency: std::memcpy(RecBuf, In, 8); return;
     case ztDate: {
       TTimeStamp S;
       std::memcpy(&S.Date, In, 4);

@@ -7,7 +7,7 @@
 //
 // Record layout -> field layout, by column type (Size is the column's size in the record):
 //   ztString    Size bytes (characters and the terminating zero)
-//   ztInteger, ztInt64, ztFloat, ztCurrency   Size bytes as they are (an unsigned 32-bit column is
+//   ztInteger, ztInt64, ztFloat, ztCurrency   their 4 or 8 bytes as they are (an unsigned 32-bit column is
 //               widened to the 64-bit field it is shown in)
 //   ztDate, ztTime, ztDateTime   the server's date-time record -> day number / milliseconds of the
 //               day / floating milliseconds of the host time-stamp form
