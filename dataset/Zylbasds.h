@@ -315,7 +315,6 @@ class TZyloDataset : public TDataSet {
   TUpdateRecordEvent OnUpdateRecord;  // the provider's update hook
 
  protected:
-  void Loaded() override;
 
   // Record buffers.
   TRecordBuffer AllocRecordBuffer() override;

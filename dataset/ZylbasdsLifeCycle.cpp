@@ -171,8 +171,6 @@ void TZyloDataset::Disconnect() {
   UnPrepare();
 }
 
-void TZyloDataset::Loaded() { TDataSet::Loaded(); }
-
 // ---- query text ----------------------------------------------------------------------------------
 
 void TZyloDataset::SetQuery(TStrings* Value) {
