@@ -394,6 +394,34 @@ TEST_F(ProcRun, CancelStopsEndlessLoopEvenWithHandler) {
   EXPECT_EQ(code, SQLE_INTERRUPTED);
 }
 
+// A host on which the client's cancel arrives right after the first statement that changed data.
+class CancelAfterChangeHost : public SqliteHost {
+ public:
+  int64_t Execute(const std::string& sql, const std::vector<Value>& params) override {
+    ran.push_back(sql.substr(0, sql.find(' ')));
+    if (ran.back() == "COMMIT" || ran.back() == "ROLLBACK") return 0;  // autocommit here: nothing to end
+    int64_t n = SqliteHost::Execute(sql, params);
+    cancel = true;
+    return n;
+  }
+  std::vector<std::string> ran;
+};
+
+TEST(ProcRunCancel, ACancelAfterAChangeStillCommitsAndReturnsButStopsFurtherWork) {
+  CancelAfterChangeHost host;
+  host.Sql("CREATE TABLE q(id integer)");
+  host.Define("CREATE PROCEDURE take() BEGIN INSERT INTO q VALUES (1); COMMIT; RETURN 7; END");
+  ProcCallResult r = host.Call("take");
+  EXPECT_EQ(r.returnValue.i, 7) << "the caller learns what was committed";
+  EXPECT_EQ(host.ran, (std::vector<std::string>{"INSERT", "COMMIT"}));
+
+  host.cancel = false;
+  host.ran.clear();
+  host.Define("CREATE PROCEDURE two() BEGIN INSERT INTO q VALUES (2); INSERT INTO q VALUES (3); ROLLBACK; END");
+  EXPECT_EQ(host.CallCode("two"), SQLE_INTERRUPTED) << "further work is refused";
+  EXPECT_EQ(host.ran, (std::vector<std::string>{"INSERT"}));
+}
+
 TEST_F(ProcRun, WaitForDelayWaitsAndIsCancellable) {
   host.Define("CREATE PROCEDURE w() BEGIN WAITFOR DELAY '00:00:00.150'; END");
   auto t0 = std::chrono::steady_clock::now();
