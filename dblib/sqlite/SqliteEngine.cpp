@@ -267,6 +267,7 @@ void SqliteConnection::BeginRequest() {
 void SqliteConnection::EndRequest() { running_.store(false); }
 
 void SqliteConnection::Cancel() {
+  std::lock_guard<std::mutex> lock(endLock_);
   if (!running_.load()) return;  // nothing runs: the cancel is forgotten
   cancel_.store(true);
   sq::interrupt(db_);
@@ -279,11 +280,13 @@ void SqliteConnection::BeginIfNeeded() {
 }
 
 void SqliteConnection::ImplicitCommit() {
+  std::lock_guard<std::mutex> lock(endLock_);
   if (!sq::get_autocommit(db_)) Exec(db_, "COMMIT");
 }
 
 void SqliteConnection::Commit() {
   if (sq::get_autocommit(db_)) return;
+  std::lock_guard<std::mutex> lock(endLock_);
   int rc = sq::exec(db_, "COMMIT", nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) {
     SqlError e = FromSqlite(db_, rc);
@@ -294,6 +297,7 @@ void SqliteConnection::Commit() {
 
 void SqliteConnection::Rollback() {
   if (sq::get_autocommit(db_)) return;
+  std::lock_guard<std::mutex> lock(endLock_);
   int rc = sq::exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) ThrowSqlite(db_, rc);
 }

@@ -92,6 +92,10 @@ class SqliteConnection : public Connection {
   MessageSink* sink_ = nullptr;
   std::atomic<bool> cancel_{false};
   std::atomic<bool> running_{false};
+  // Held by a cancel and by the statements that end a transaction: a cancel never interrupts a
+  // COMMIT half-way, which would leave the transaction open with its changes for the
+  // connection's next statement to commit.
+  std::mutex endLock_;
   std::map<std::string, std::string, NoCaseLess> tempOptions_;
   struct Variable {
     std::string type;

@@ -207,6 +207,49 @@ TEST_F(Alerts, CancelEndsAWaitingReceive) {
   EXPECT_EQ(a.Call("zp_alert_unsubscribe", {std::to_string(h)}), 0);
 }
 
+TEST_F(Alerts, CancelsNeverLoseOrRepeatAMessage) {
+  // The receiving connection is cancelled at random moments while messages stream in: a receive
+  // either delivers the next message or fails with -299 and leaves it waiting, never both and
+  // never neither.
+  AlertClient a(ca), b(other);
+  int h = a.Subscribe("busy");
+  ASSERT_GT(h, 0);
+  constexpr int kMessages = 300;
+  std::atomic<bool> sent{false}, done{false};
+  std::thread sender([&] {
+    for (int i = 0; i < kMessages; ++i) b.Send("busy", "m", i);
+    sent = true;
+  });
+  std::thread canceller([&] {
+    unsigned seed = 7;
+    while (!done) {
+      if (db_is_working(&ca)) db_cancel_request(&ca);
+      seed = seed * 1103515245u + 12345u;
+      std::this_thread::sleep_for(std::chrono::microseconds(20 + (seed >> 16) % 300));
+    }
+  });
+  int next = 0, cancelled = 0;
+  std::vector<std::string> got;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  while (next < kMessages && std::chrono::steady_clock::now() < deadline) {
+    int code = a.Receive(h, 200, got);
+    if (code == SQLE_INTERRUPTED) {
+      ++cancelled;
+    } else if (code == 0) {
+      if (got[2] != std::to_string(next)) break;
+      ++next;
+    } else if (code == -5 && sent) {
+      break;  // everything was sent and nothing waits: the rest is lost
+    }
+  }
+  done = true;
+  canceller.join();
+  sender.join();
+  EXPECT_EQ(next, kMessages) << "message " << next << (got.size() > 2 ? " was skipped: " + got[2] + " came" : " never came")
+                             << " (" << cancelled << " receives cancelled)";
+  EXPECT_GT(cancelled, 0);
+}
+
 TEST_F(Alerts, MessagesCrossProcessesAndTheDelayIsMeasured) {
   AlertClient a(ca);
   int h = a.Subscribe("xproc");
