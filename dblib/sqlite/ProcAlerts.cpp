@@ -9,16 +9,29 @@
 //   zyl_alert_msg(seq, sub_id, alert_name, body, param_value)
 //                                             one row per message and subscriber still to read
 //
-// A receive polls its handle every 20 ms (each poll is a fresh read, so another process's
-// committed send is seen by the next poll) until a message waits (0), the handle is stopped
-// by zp_alert_stop (-2), the timeout in milliseconds runs out (-5; 0 waits without limit), or
-// the request is cancelled (WAITFOR ends with -299). Result codes: 0 or a handle on success,
+// A receive looks for a message to its handle (each look is a fresh read, so another process's
+// committed send is seen), and between two looks waits in zyl_alert_wait for the next commit to
+// the database by anybody: every commit writes the database's write-ahead log, and an inotify
+// watch on that file wakes the wait at once, whichever process wrote. Where the file cannot be
+// watched the wait falls back to looking again every 20 ms. It ends when a message waits (0), the
+// handle is stopped by zp_alert_stop (-2), the timeout in milliseconds runs out (-5; 0 waits
+// without limit), or the request is cancelled (-299). Result codes: 0 or a handle on success,
 // -1 unknown handle, -2 stopped, -5 timed out, -6 nobody subscribes to the name.
 #include "dblib/sqlite/ProcAlerts.h"
+
+#include <poll.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <thread>
 
 #include "dblib/proc/ProcLang.h"
 #include "dblib/sqlite/Catalog.h"
 #include "dblib/sqlite/Sqlite.h"
+#include "dblib/sqlite/SqliteEngine.h"
 #include "dblib/sqlite/SqliteErrors.h"
 
 namespace dbl {
@@ -57,7 +70,7 @@ const char* const kProcedures[] = {
     "CREATE PROCEDURE dba.zp_alert_receive(IN handle integer, IN timeout integer, OUT msg_name varchar(128),\n"
     "  OUT msg long varchar, OUT msg_param integer)\n"
     "BEGIN\n"
-    "  DECLARE waited integer = 0;\n"
+    "  DECLARE waited double = 0;\n"
     "  DECLARE next_seq integer;\n"
     "  DECLARE flag integer;\n"
     "  LOOP\n"
@@ -78,8 +91,7 @@ const char* const kProcedures[] = {
     "      RETURN 0;\n"
     "    END IF;\n"
     "    IF coalesce(timeout, 0) > 0 AND waited >= timeout THEN RETURN -5; END IF;\n"
-    "    WAITFOR DELAY '00:00:00.020';\n"
-    "    SET waited = waited + 20;\n"
+    "    SET waited = waited + zyl_alert_wait(CASE WHEN coalesce(timeout, 0) > 0 THEN timeout - waited ELSE 1000 END);\n"
     "  END LOOP;\n"
     "END",
 
@@ -124,6 +136,79 @@ const char* const kProcedures[] = {
     "END",
 };
 
+// The wait of one connection: an inotify watch on the database's write-ahead log, made at the
+// first wait and kept for the connection's life (so a commit between one wait and the next still
+// wakes the next). The connection's own writes wake it too; the receive then just looks again.
+class ChangeWait {
+ public:
+  explicit ChangeWait(SqliteConnection& conn) : conn_(conn) {}
+  ~ChangeWait() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  ChangeWait(const ChangeWait&) = delete;
+  ChangeWait& operator=(const ChangeWait&) = delete;
+
+  double Wait(double ms) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
+    Watch();
+    // A commit writes the log before it becomes visible: a look right after a wake-up may still
+    // miss it, so the first slice after a recent wake-up is short.
+    bool soon = fd_ >= 0 && start - lastWake_ < std::chrono::milliseconds(2);
+    for (;;) {
+      double elapsed = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+      double left = ms - elapsed;
+      if (left <= 0 || conn_.Cancelled()) return elapsed;
+      // Slices short enough to notice a cancel in time.
+      double slice = std::min(left, soon ? 1.0 : 20.0);
+      soon = false;
+      if (fd_ < 0) {
+        std::this_thread::sleep_for(std::chrono::duration<double, std::milli>(slice));
+        continue;
+      }
+      pollfd p{fd_, POLLIN, 0};
+      timespec t{static_cast<time_t>(slice / 1000), static_cast<long>(std::fmod(slice, 1000.0) * 1e6)};
+      if (::ppoll(&p, 1, &t, nullptr) > 0) {
+        char events[4096];
+        while (::read(fd_, events, sizeof events) > 0) {
+        }
+        lastWake_ = Clock::now();
+        return std::chrono::duration<double, std::milli>(lastWake_ - start).count();
+      }
+    }
+  }
+
+ private:
+  void Watch() {
+    if (tried_) return;
+    tried_ = true;
+    const char* file = sq::db_filename(conn_.Handle(), "main");
+    if (!file || !*file) return;
+    int fd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (fd < 0) return;  // out of inotify instances: look every 20 ms
+    std::string log = std::string(file) + "-wal";
+    if (::inotify_add_watch(fd, log.c_str(), IN_MODIFY) < 0) {
+      ::close(fd);
+      return;
+    }
+    fd_ = fd;
+  }
+
+  SqliteConnection& conn_;
+  int fd_ = -1;
+  bool tried_ = false;
+  std::chrono::steady_clock::time_point lastWake_{};
+};
+
+void AlertWaitFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  auto* wait = static_cast<ChangeWait*>(sq::user_data(ctx));
+  double ms = sq::value_double(argv[0]);
+  if (!(ms > 0)) ms = 0;  // NaN and negatives too
+  sq::result_double(ctx, wait->Wait(std::min(ms, 3600000.0)));
+}
+
+void DestroyAlertWait(void* p) { delete static_cast<ChangeWait*>(p); }
+
 bool Installed(sqlite3* db) {
   sqlite3_stmt* st = nullptr;
   if (sq::prepare_v2(db, "SELECT count(*) FROM zyl_procedure WHERE proc_name = 'zp_alert_stop'", -1, &st, nullptr) !=
@@ -139,6 +224,13 @@ bool Installed(sqlite3* db) {
 const std::vector<std::string>& AlertProcedureTexts() {
   static const std::vector<std::string> texts(std::begin(kProcedures), std::end(kProcedures));
   return texts;
+}
+
+void RegisterAlertFunctions(SqliteConnection& conn) {
+  auto* wait = new ChangeWait(conn);
+  // On failure SQLite has already called the destructor.
+  sq::create_function_v2(conn.Handle(), "zyl_alert_wait", 1, SQLITE_UTF8, wait, AlertWaitFunction, nullptr, nullptr,
+                         DestroyAlertWait);
 }
 
 bool EnsureAlertProcedures(sqlite3* db, bool mayWait) {

@@ -72,6 +72,7 @@ inline int exec(sqlite3* db, const char* sql, int (*cb)(void*, int, char**, char
 }
 inline int busy_timeout(sqlite3* db, int ms) { return sqlite3_busy_timeout(db, ms); }
 inline void interrupt(sqlite3* db) { sqlite3_interrupt(db); }
+inline const char* db_filename(sqlite3* db, const char* name) { return sqlite3_db_filename(db, name); }
 inline int get_autocommit(sqlite3* db) { return sqlite3_get_autocommit(db); }
 inline int changes(sqlite3* db) { return sqlite3_changes(db); }
 inline sqlite3_int64 last_insert_rowid(sqlite3* db) { return sqlite3_last_insert_rowid(db); }

@@ -11,6 +11,7 @@
 #include "dblib/engine/Auth.h"
 #include "dblib/engine/Registry.h"
 #include "dblib/sqlite/Catalog.h"
+#include "dblib/sqlite/ProcAlerts.h"
 #include "dblib/sqlite/SqliteErrors.h"
 #include "dblib/sqlite/SqliteStatement.h"
 #include "dblib/sqlite/Users.h"
@@ -231,6 +232,7 @@ SqliteConnection::SqliteConnection(std::shared_ptr<SqliteDatabase> db, sqlite3* 
     : database_(std::move(db)), db_(handle), user_(std::move(user)), userId_(userId) {
   sq::create_function_v2(db_, "zyl_getvar", 1, SQLITE_UTF8, this, GetVarFunction, nullptr, nullptr, nullptr);
   sq::progress_handler(db_, 2000, &SqliteConnection::Progress, this);
+  RegisterAlertFunctions(*this);
   if (!database_->IsUtility()) dba_ = users::IsDba(db_, userId_);
   RegisterConnectionFunctions(*this);
 }
