@@ -239,10 +239,14 @@ bool EnsureAlertProcedures(sqlite3* db, bool mayWait) {
   // Only outside the caller's transaction: installing commits, and must not commit their work.
   if (!sq::get_autocommit(db)) return false;
   // Unless asked to, never wait for another connection's write lock: this runs on the way to
-  // preparing the client's statement. 5000 ms is the handle's usual timeout (OpenHandle).
-  if (!mayWait) sq::busy_timeout(db, 0);
-  int rc = sq::exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
-  if (!mayWait) sq::busy_timeout(db, 5000);
+  // preparing the client's statement.
+  int rc;
+  if (mayWait) {
+    rc = sq::exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+  } else {
+    NoLockWait noWait;
+    rc = sq::exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+  }
   if (rc != SQLITE_OK) return false;
   try {
     if (!Installed(db)) {  // another connection may have won the race

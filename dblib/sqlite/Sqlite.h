@@ -71,6 +71,7 @@ inline int exec(sqlite3* db, const char* sql, int (*cb)(void*, int, char**, char
   return sqlite3_exec(db, sql, cb, arg, err);
 }
 inline int busy_timeout(sqlite3* db, int ms) { return sqlite3_busy_timeout(db, ms); }
+inline int busy_handler(sqlite3* db, int (*cb)(void*, int), void* arg) { return sqlite3_busy_handler(db, cb, arg); }
 inline void interrupt(sqlite3* db) { sqlite3_interrupt(db); }
 inline const char* db_filename(sqlite3* db, const char* name) { return sqlite3_db_filename(db, name); }
 inline int get_autocommit(sqlite3* db) { return sqlite3_get_autocommit(db); }

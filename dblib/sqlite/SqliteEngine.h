@@ -104,6 +104,20 @@ class SqliteConnection : public Connection {
   std::map<std::string, Variable, NoCaseLess> vars_;
   long long lastWait_ = 0;
   static int Progress(void* self);
+  static int Busy(void* self, int count);
+};
+
+// While one lives, lock waits on this thread give up at once (work done on the way to a
+// prepare must not wait for another connection's lock).
+class NoLockWait {
+ public:
+  NoLockWait();
+  ~NoLockWait();
+  NoLockWait(const NoLockWait&) = delete;
+  NoLockWait& operator=(const NoLockWait&) = delete;
+
+ private:
+  bool saved_;
 };
 
 class SqliteDatabase : public Database, public std::enable_shared_from_this<SqliteDatabase> {

@@ -41,7 +41,10 @@ struct FunctionFailure {
   SqlError error{0};
 };
 thread_local FunctionFailure t_functionFailure;
+thread_local bool t_lockWaitCancelled = false;
 }  // namespace
+
+void NoteLockWaitCancelled() { t_lockWaitCancelled = true; }
 
 void FailFunction(sqlite3_context* ctx, const SqlError& e) {
   FunctionFailure& f = t_functionFailure;
@@ -60,6 +63,9 @@ SqlError FromSqlite(sqlite3* db, int rc, std::string_view sql) {
     return f.error;
   }
   int offset = db ? sq::error_offset(db) : -1;
+  bool cancelledWait = t_lockWaitCancelled;
+  t_lockWaitCancelled = false;
+  if (cancelledWait && (rc & 0xFF) == SQLITE_BUSY) return SqlError(SQLE_INTERRUPTED);
   switch (rc & 0xFF) {
     case SQLITE_INTERRUPT: return SqlError(SQLE_INTERRUPTED);
     case SQLITE_NOMEM: return SqlError(SQLE_DYNAMIC_MEMORY_EXHAUSTED);

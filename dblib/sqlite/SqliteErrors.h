@@ -16,6 +16,10 @@ namespace dbl {
 // reports the function's own code and parameters instead of a generic one.
 void FailFunction(sqlite3_context* ctx, const SqlError& e);
 
+// A lock wait on this thread gave up because the request was cancelled: the SQLITE_BUSY that
+// follows is reported as interrupted (-299), not as a lock conflict.
+void NoteLockWaitCancelled();
+
 // SQLite failure -> SqlError with the vendor's code: syntax -131, unknown table -141, unknown
 // column -143, NOT NULL -195, primary key -193, unique index -196, foreign key -194, check -209,
 // interrupted -299, busy/locked -210, full -304, I/O -305, corrupt -301, memory -78.

@@ -90,6 +90,31 @@ TEST_F(Faults, CancelFromAnotherThreadInterruptsTheStatement) {
   EXPECT_EQ(Query("SELECT 7"), "7");
 }
 
+TEST_F(Faults, CancelEndsAWaitForAnotherConnectionsLock) {
+  std::string file = CreateDb("locks");
+  ConnectFile(file, "locks");
+  MustExec("CREATE TABLE t(id INTEGER)");
+  SQLCA other;
+  db_init(&other);
+  std::string cs = "ENG=locks;DBN=locks;UID=dba;PWD=sql";
+  ASSERT_EQ(db_string_connect(&other, cs.data()), 1u) << Message(other);
+  std::string insert = "INSERT INTO t VALUES (1)";
+  dbpp_execute_imm(&other, insert.data(), 2);  // holds the write lock until it commits
+  ASSERT_EQ(other.sqlcode, 0) << Message(other);
+  std::thread canceller([&] {
+    while (!db_is_working(&ca)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    db_cancel_request(&ca);
+  });
+  int code = Exec("INSERT INTO t VALUES (2)");
+  canceller.join();
+  EXPECT_EQ(code, SQLE_INTERRUPTED) << "the wait for the lock ends with the cancel, not with a lock conflict later";
+  dbpp_commit(&other, 0);
+  EXPECT_EQ(Exec("INSERT INTO t VALUES (3)"), 0) << "once the lock is free the connection writes again";
+  db_string_disconnect(&other, nullptr);
+  db_fini(&other);
+}
+
 // Callbacks reach the SQLCA they were registered on; the wait callback may cancel.
 struct Seen {
   std::atomic<int> start{0}, finish{0}, wait{0};
