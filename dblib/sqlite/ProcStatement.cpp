@@ -524,9 +524,24 @@ class CallStatement : public Statement {
         args.push_back({a.name, rows.rows.empty() || rows.rows[0].empty() ? Value() : rows.rows[0][0]});
       }
     }
-    ProcCallResult r = RunProc(*def_, OrderArguments(*def_, args), host);
-    StoreIntoVariables(r);
-    return r;
+    // A call that fails undoes the transaction it began itself (none was open when it started):
+    // its changes go, as a failed statement's do, and the connection is not left inside a
+    // transaction nobody asked for, holding a snapshot its next statements would read.
+    const bool ownTransaction = !conn_.InTransaction();
+    try {
+      ProcCallResult r = RunProc(*def_, OrderArguments(*def_, args), host);
+      StoreIntoVariables(r);
+      return r;
+    } catch (...) {
+      if (ownTransaction && conn_.InTransaction()) {
+        try {
+          conn_.Rollback();
+        } catch (const SqlError&) {
+          // the call's own error is the one to report
+        }
+      }
+      throw;
+    }
   }
 
   // An OUT or INOUT argument written as a connection variable's name receives the parameter's

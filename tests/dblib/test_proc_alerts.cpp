@@ -220,22 +220,38 @@ TEST_F(Alerts, CancelsNeverLoseOrRepeatAMessage) {
     for (int i = 0; i < kMessages; ++i) b.Send("busy", "m", i);
     sent = true;
   });
+  // Every other receive is cancelled, at a random moment within the time a receive takes here,
+  // so the cancels land anywhere in the call, however slow the build, and half the calls finish.
+  std::atomic<int> attempt{0};
+  std::atomic<long> lastUs{100};
   std::thread canceller([&] {
     unsigned seed = 7;
+    int seen = 0;
     while (!done) {
-      if (db_is_working(&ca)) db_cancel_request(&ca);
+      int now = attempt.load();
+      if (now == seen) {
+        std::this_thread::sleep_for(std::chrono::microseconds(10));
+        continue;
+      }
+      seen = now;
       seed = seed * 1103515245u + 12345u;
-      std::this_thread::sleep_for(std::chrono::microseconds(20 + (seed >> 16) % 300));
+      if ((seed >> 16) % 2) continue;
+      seed = seed * 1103515245u + 12345u;
+      std::this_thread::sleep_for(std::chrono::microseconds((seed >> 16) % (lastUs.load() + 1)));
+      if (attempt.load() == seen && db_is_working(&ca)) db_cancel_request(&ca);
     }
   });
   int next = 0, cancelled = 0;
   std::vector<std::string> got;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
   while (next < kMessages && std::chrono::steady_clock::now() < deadline) {
+    ++attempt;
+    auto t0 = std::chrono::steady_clock::now();
     int code = a.Receive(h, 200, got);
     if (code == SQLE_INTERRUPTED) {
       ++cancelled;
     } else if (code == 0) {
+      lastUs = long(std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - t0).count());
       if (got[2] != std::to_string(next)) break;
       ++next;
     } else if (code == -5 && sent) {

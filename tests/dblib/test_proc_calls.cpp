@@ -308,6 +308,22 @@ TEST_F(ProcCalls, ErrorsReachTheCaller) {
   EXPECT_EQ(Query("SELECT 1"), "1");
 }
 
+TEST_F(ProcCalls, AFailedCallUndoesTheTransactionItBegan) {
+  MustExec("CREATE TABLE acct(id integer PRIMARY KEY, bal integer)");
+  MustExec("INSERT INTO acct VALUES (1, 100)");
+  MustExec("COMMIT");
+  MustExec("CREATE PROCEDURE sp_half(IN amt integer) BEGIN UPDATE acct SET bal = bal - amt WHERE id = 1; "
+           "RAISERROR 17502 'refused'; END");
+  EXPECT_EQ(Exec("CALL sp_half(10)"), SQLE_RAISERROR_STMT);
+  MustExec("COMMIT");
+  EXPECT_EQ(Query("SELECT bal FROM acct"), "100") << "the failed call's own change is gone";
+  // Inside a transaction the caller began, the caller's work stays for the caller to end.
+  MustExec("INSERT INTO acct VALUES (2, 5)");
+  EXPECT_EQ(Exec("CALL sp_half(10)"), SQLE_RAISERROR_STMT);
+  EXPECT_EQ(Query("SELECT count(*) FROM acct"), "2");
+  MustExec("ROLLBACK");
+}
+
 TEST_F(ProcCalls, AFunctionFailingInsideSqlReportsItsOwnError) {
   MustExec("CREATE FUNCTION f_check(IN n integer) RETURNS integer BEGIN\n"
            " IF n < 0 THEN RAISERROR 17501 'negative %1!', n; END IF;\n"
