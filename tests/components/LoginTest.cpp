@@ -286,6 +286,34 @@ TEST_F(LoginTest, AFailedConnectPutsLibraryFileAndPathBack) {
   EXPECT_FALSE(Session->GetConnected());
 }
 
+TEST_F(LoginTest, WithoutDetailsOnlyUserAndPasswordChange) {
+  Prepare();
+  Login.SetOptions({});
+  Session->SetLoginUser("");
+  Session->SetLibraryPath(zylasa::LibDir());
+  TUser User([](TAsaLoginForm& F) {
+    EXPECT_FALSE(F.btnMore->Visible);
+    EXPECT_EQ(F.btnOK->Left, 152);
+    EXPECT_EQ(F.edDatabase->Text(), "") << "details are not even filled in";
+    EXPECT_EQ(F.ActiveControl(), F.edUserID) << "no user id yet: the focus starts there";
+    F.edUserID->TypeText("dba");
+    F.edDatabase->TypeText("/elsewhere/other.db");  // hidden; never read
+    F.btnOK->Click();
+  });
+  Login.Execute();
+  EXPECT_TRUE(Session->GetConnected());
+  EXPECT_EQ(Session->GetLoginUser(), "dba");
+  EXPECT_EQ(Session->GetLoginDatabase(), File);
+  EXPECT_EQ(Session->GetLibraryPath(), zylasa::LibDir());
+
+  // With details but a library path of its own, the path stays.
+  Login.SetOptions({loAllowDetails, loAutoLibraryPath});
+  TUser Again([](TAsaLoginForm& F) { F.btnOK->Click(); });
+  Login.Execute();
+  EXPECT_EQ(Session->GetLibraryPath(), zylasa::LibDir());
+  EXPECT_TRUE(Session->GetConnected());
+}
+
 TEST_F(LoginTest, BrowsePicksAnExistingDatabaseAndKeepsTheCurrentDirectory) {
   Prepare();
   Login.SetOptions({loAlwaysDetails});
