@@ -30,8 +30,9 @@ namespace zylo::detail {
 // session's error text carries.
 [[noreturn]] void rethrow(const Exception& e);
 
+// Inlined: it wraps every read of every field, and a call around the try costs more than the read.
 template <class F>
-auto guarded(F&& f) -> decltype(f()) {
+[[gnu::always_inline]] inline auto guarded(F&& f) -> decltype(f()) {
   try {
     return f();
   } catch (const Exception& e) {

@@ -113,7 +113,7 @@ std::string time_text(std::int64_t us) {
   std::string t = two(static_cast<int>(secs / 3600)) + ":" + two(static_cast<int>(secs / 60 % 60)) + ":" +
                   two(static_cast<int>(secs % 60));
   if (frac) {
-    char b[8];
+    char b[16];
     if (frac % 1000 == 0) std::snprintf(b, sizeof b, ".%03d", static_cast<int>(frac / 1000));
     else std::snprintf(b, sizeof b, ".%06d", static_cast<int>(frac));
     t += b;
@@ -413,7 +413,7 @@ bool read(stmt& s, int c, double& out) {
 bool read(stmt& s, int c, std::string& out) {
   if (!fetch(s, c)) return false;
   const Variant& v = s.columns[static_cast<std::size_t>(c)].cell;
-  if (!VarIsStr(v)) fail_kind(s, c, "std::string");
+  if (v.VarType() != varString && v.VarType() != varOleStr) fail_kind(s, c, "std::string");
   out = v.AsString();
   return true;
 }
