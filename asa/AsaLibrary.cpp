@@ -92,16 +92,6 @@ int LocateServersCallback(SQLCA*, a_server_address* Address, void* User) {
   return S && Address && S->DoLocateServer(Address) ? 1 : 0;
 }
 
-TCurrentDirectoryGuard::TCurrentDirectoryGuard() {
-  char Buffer[4096];
-  DWORD N = GetCurrentDirectoryA(sizeof Buffer, Buffer);
-  if (N > 0 && N < sizeof Buffer) FSaved.assign(Buffer, N);
-}
-
-TCurrentDirectoryGuard::~TCurrentDirectoryGuard() {
-  if (!FSaved.empty()) SetCurrentDirectoryA(FSaved.c_str());
-}
-
 AnsiString FileNamePart(const AnsiString& Path) {
   size_t Cut = Path.find_last_of("/\\:");
   return Cut == AnsiString::npos ? Path : Path.substr(Cut + 1);

@@ -1,22 +1,10 @@
-// Private helpers of the SQL Anywhere session: the process-wide callback table, the current
-// directory guard and the small text helpers the session's units share.
+// Private helpers of the SQL Anywhere session: the process-wide callback table and the small text
+// helpers the session's units share.
 #pragma once
 
 #include "asa/ZylAsa.h"
 
 namespace asa_detail {
-
-// Restores the current directory of the process when it goes out of scope.
-class TCurrentDirectoryGuard {
- public:
-  TCurrentDirectoryGuard();
-  ~TCurrentDirectoryGuard();
-  TCurrentDirectoryGuard(const TCurrentDirectoryGuard&) = delete;
-  TCurrentDirectoryGuard& operator=(const TCurrentDirectoryGuard&) = delete;
-
- private:
-  AnsiString FSaved;  // empty when it could not be read (nothing is restored then)
-};
 
 // The plain function the library calls for callback Index (0, 1, 2, 7, 8 or 9); nullptr for
 // any other index.

@@ -146,7 +146,7 @@ void TAsaSession::ConnectByServerType() {
 }
 
 void TAsaSession::InternalOpenDatabase(void*& Handle) {
-  asa_detail::TCurrentDirectoryGuard RestoreDirectory;
+  TCurrentDirectoryScope RestoreDirectory;
   if (!FLibraryDir.empty() && !SetCurrentDirectoryA(FLibraryDir.c_str()))
     RaiseLastError<EAsaException>(ZylLoadStr(ZYL_ERR_LIB_PATH_NOT_FOUND) + " (" + FLibraryDir + ")", 0);
 

@@ -6,30 +6,6 @@
 
 namespace {
 
-// Puts the remembered current directory back however the load attempt ends.
-class TCurrentDirGuard {
- public:
-  TCurrentDirGuard() {
-    char Buffer[MAX_PATH + 1];
-    DWORD N = GetCurrentDirectoryA(sizeof Buffer, Buffer);
-    if (N > 0 && N < sizeof Buffer) {
-      FDir.assign(Buffer, N);
-    } else if (N >= sizeof Buffer) {  // longer than MAX_PATH: ask again with the size needed
-      std::vector<char> Big(N + 1);
-      DWORD M = GetCurrentDirectoryA(static_cast<DWORD>(Big.size()), Big.data());
-      if (M > 0 && M < Big.size()) FDir.assign(Big.data(), M);
-    }
-  }
-  ~TCurrentDirGuard() {
-    if (!FDir.empty()) SetCurrentDirectoryA(FDir.c_str());
-  }
-  TCurrentDirGuard(const TCurrentDirGuard&) = delete;
-  TCurrentDirGuard& operator=(const TCurrentDirGuard&) = delete;
-
- private:
-  AnsiString FDir;
-};
-
 bool EndsInDelimiter(const AnsiString& S) { return !S.empty() && (S.back() == '/' || S.back() == '\\'); }
 
 AnsiString DirectoryOf(const AnsiString& Path) {
@@ -158,7 +134,7 @@ void TZyloSession::InternalLoadLibrary() {
   HMODULE Module = nullptr;
   DWORD LoadError = 0;
   {
-    TCurrentDirGuard Restore;
+    TCurrentDirectoryScope Restore;
     if (!Dir.empty() && !SetCurrentDirectoryA(Dir.c_str())) {
       AnsiString Reason = SysErrorMessage(::GetLastError());
       RaiseLastError(ZylLoadStr(ZYL_ERR_LIB_PATH_NOT_FOUND) + " (" + Dir + "," + Reason + ")", 0);

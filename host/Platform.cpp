@@ -305,6 +305,25 @@ BOOL SetCurrentDirectoryA(LPCSTR PathName) {
   return TRUE;
 }
 
+namespace {
+std::recursive_mutex& CurrentDirectoryLock() {
+  static std::recursive_mutex Lock;
+  return Lock;
+}
+}  // namespace
+
+TCurrentDirectoryScope::TCurrentDirectoryScope() : FLock(CurrentDirectoryLock()) {
+  DWORD N = GetCurrentDirectoryA(0, nullptr);
+  if (N == 0) return;
+  std::vector<char> Buf(N + 1);
+  N = GetCurrentDirectoryA(static_cast<DWORD>(Buf.size()), Buf.data());
+  if (N > 0 && N < Buf.size()) FSaved.assign(Buf.data(), N);
+}
+
+TCurrentDirectoryScope::~TCurrentDirectoryScope() {
+  if (!FSaved.empty()) SetCurrentDirectoryA(FSaved.c_str());
+}
+
 BOOL CharToOemBuffA(LPCSTR Src, LPSTR Dst, DWORD Length) {
   if (!Src || !Dst) {
     SetLastError(ERROR_INVALID_PARAMETER);

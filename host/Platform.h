@@ -36,6 +36,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
+#include <string>
 
 using BOOL = int;
 using DWORD = uint32_t;
@@ -83,6 +85,23 @@ DWORD SearchPathA(LPCSTR Path, LPCSTR FileName, LPCSTR Extension, DWORD BufferLe
 // BufferLength is too small; 0 on failure.
 DWORD GetCurrentDirectoryA(DWORD BufferLength, LPSTR Buffer);
 BOOL SetCurrentDirectoryA(LPCSTR PathName);
+
+// A stretch of code that enters another current directory for a while (to load a library or
+// connect from the library's folder). The process has one current directory: the scope remembers
+// it, keeps every other thread's scope waiting until it ends (two interleaved scopes would leave
+// the process in the wrong folder), and puts the remembered directory back at its end, however
+// it ends. Scopes nest on one thread.
+class TCurrentDirectoryScope {
+ public:
+  TCurrentDirectoryScope();
+  ~TCurrentDirectoryScope();
+  TCurrentDirectoryScope(const TCurrentDirectoryScope&) = delete;
+  TCurrentDirectoryScope& operator=(const TCurrentDirectoryScope&) = delete;
+
+ private:
+  std::unique_lock<std::recursive_mutex> FLock;
+  std::string FSaved;  // empty when it could not be read (nothing is put back then)
+};
 
 // Length bytes from Src to Dst; Src and Dst may be the same buffer.
 BOOL CharToOemBuffA(LPCSTR Src, LPSTR Dst, DWORD Length);

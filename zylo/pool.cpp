@@ -1,8 +1,5 @@
 // zylo: the connection pool. One mutex guards the idle list and the counts; connections are
 // opened and checked outside it, so a slow connect or check holds up nobody but its caller.
-// Opening is serialised on a second mutex: a session enters the client library's folder while
-// it connects (the process has one current directory), and two connects interleaving there
-// would leave the process in the wrong folder.
 #include <condition_variable>
 #include <mutex>
 #include <vector>
@@ -26,7 +23,6 @@ class pool_state {
   std::condition_variable freed;                   // a connection came back or a place came free
   std::vector<std::unique_ptr<connection>> idle;   // most recently returned last
   pool::statistics stats;                          // open, peak and the counters (idle is idle.size())
-  std::mutex opening;
 
   // Called with the lock held: takes a place for a connection that is about to be opened.
   void reserve() {
@@ -139,7 +135,6 @@ std::optional<pool::lease> pool::take(std::optional<std::chrono::steady_clock::t
       continue;
     }
     try {
-      std::lock_guard<std::mutex> one_at_a_time(p.opening);
       c = std::make_unique<connection>(p.connection_string);
       if (p.options.on_connect) p.options.on_connect(*c);
     } catch (...) {

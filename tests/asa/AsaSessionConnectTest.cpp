@@ -3,7 +3,9 @@
 // the library's failures reaching the application with their texts and codes.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
 
 #include "tests/asa/AsaTestEnv.h"
 
@@ -501,3 +503,24 @@ TEST(AsaSessionStreaming, PropertiesRoundTripAndDefaultsAreNotWritten) {
 }
 
 }  // namespace
+
+// Each connect enters the library's folder for a while; sessions connecting on several threads at
+// once must still leave the process in the folder it was in (the fixture checks at the end).
+TEST_F(AsaConnect, SessionsConnectingOnSeveralThreadsLeaveTheCurrentDirectoryAlone) {
+  const std::string File = CreateDb("threads");
+  std::vector<std::thread> Threads;
+  std::atomic<int> Connected{0};
+  for (int T = 0; T < 4; ++T)
+    Threads.emplace_back([&] {
+      for (int K = 0; K < 5; ++K) {
+        std::unique_ptr<TAsaSession> S = NewSession("dblib10.dll", File);
+        S->SetServerType(stServer);
+        S->Open();
+        Connected += S->GetConnected();
+        S->Close();
+      }
+    });
+  for (auto& T : Threads) T.join();
+  EXPECT_EQ(Connected.load(), 20);
+  StopEngine(*NewSession("dblib10.dll", File), "threads");
+}
