@@ -272,6 +272,10 @@ static_assert(sizeof(TSQLTimeStamp) == 16);
 static_assert(sizeof(TTransactionDesc) == 16);
 static_assert(sizeof(TBcd) == 34);
 static_assert(sizeof(SQLTRACEDesc) == 1030 + sizeof(intptr_t));
+static_assert(offsetof(TSQLTimeStamp, Fractions) == 12);
+static_assert(offsetof(TTransactionDesc, IsolationLevel) == 8);
+static_assert(offsetof(SQLTRACEDesc, eTraceCat) == 1024 && offsetof(SQLTRACEDesc, ClientData) == 1028);
+static_assert(offsetof(SQLTRACEDesc, uTotalMsgLen) == 1028 + sizeof(intptr_t));
 
 using DBINAME = char[32];  // the name buffer a host passes to getColumnName
 

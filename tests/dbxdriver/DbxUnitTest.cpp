@@ -2,6 +2,8 @@
 // text, the catalog query texts and the value forms.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "dbxdriver/ZylDbx.h"
 
 namespace {
@@ -95,4 +97,58 @@ TEST(DbxValues, BcdAndTimeStampForms) {
   Bad.hour = 25;
   EXPECT_EQ(zyldbx::AsaToDbxDate(Bad), DBXDateDelta);
   EXPECT_EQ(zyldbx::AsaToDbxTime(Bad), 0);
+}
+
+// A host calls the methods by their place in the method table, so the places are the published
+// ones whatever the declarations look like. A pointer to a virtual member holds 1 + the byte
+// offset of its slot in its first word (the C++ ABI of this platform).
+template <class I, class M>
+size_t Slot(M I::*Method) {
+  static_assert(sizeof Method == 2 * sizeof(uintptr_t));
+  uintptr_t Word;
+  std::memcpy(&Word, &Method, sizeof Word);
+  return (Word - 1) / sizeof(void*);
+}
+
+TEST(DbxInterfaces, MethodsSitInThePublishedSlots) {
+  EXPECT_EQ(Slot(&IDBXInterface::QueryInterface), 0u);
+  EXPECT_EQ(Slot(&IDBXInterface::AddRef), 1u);
+  EXPECT_EQ(Slot(&IDBXInterface::Release), 2u);
+
+  EXPECT_EQ(Slot(&ISQLDriver::getSQLConnection), 3u);
+  EXPECT_EQ(Slot(&ISQLDriver::SetOption), 4u);
+  EXPECT_EQ(Slot(&ISQLDriver::GetOption), 5u);
+
+  const std::vector<size_t> Connection = {
+      Slot(&ISQLConnection::connect),          Slot(&ISQLConnection::disconnect),
+      Slot(&ISQLConnection::getSQLCommand),    Slot(&ISQLConnection::getSQLMetaData),
+      Slot(&ISQLConnection::SetOption),        Slot(&ISQLConnection::GetOption),
+      Slot(&ISQLConnection::beginTransaction), Slot(&ISQLConnection::commit),
+      Slot(&ISQLConnection::rollback),         Slot(&ISQLConnection::getErrorMessage),
+      Slot(&ISQLConnection::getErrorMessageLen)};
+  const std::vector<size_t> Command = {
+      Slot(&ISQLCommand::SetOption),        Slot(&ISQLCommand::GetOption),       Slot(&ISQLCommand::setParameter),
+      Slot(&ISQLCommand::getParameter),     Slot(&ISQLCommand::prepare),         Slot(&ISQLCommand::execute),
+      Slot(&ISQLCommand::executeImmediate), Slot(&ISQLCommand::getNextCursor),   Slot(&ISQLCommand::getRowsAffected),
+      Slot(&ISQLCommand::close),            Slot(&ISQLCommand::getErrorMessage), Slot(&ISQLCommand::getErrorMessageLen)};
+  const std::vector<size_t> Cursor = {
+      Slot(&ISQLCursor::SetOption),          Slot(&ISQLCursor::GetOption),       Slot(&ISQLCursor::getErrorMessage),
+      Slot(&ISQLCursor::getErrorMessageLen), Slot(&ISQLCursor::getColumnCount),  Slot(&ISQLCursor::getColumnNameLength),
+      Slot(&ISQLCursor::getColumnName),      Slot(&ISQLCursor::getColumnType),   Slot(&ISQLCursor::getColumnLength),
+      Slot(&ISQLCursor::getColumnPrecision), Slot(&ISQLCursor::getColumnScale),  Slot(&ISQLCursor::isNullable),
+      Slot(&ISQLCursor::isAutoIncrement),    Slot(&ISQLCursor::isReadOnly),      Slot(&ISQLCursor::isSearchable),
+      Slot(&ISQLCursor::isBlobSizeExact),    Slot(&ISQLCursor::next),            Slot(&ISQLCursor::getString),
+      Slot(&ISQLCursor::getShort),           Slot(&ISQLCursor::getLong),         Slot(&ISQLCursor::getDouble),
+      Slot(&ISQLCursor::getBcd),             Slot(&ISQLCursor::getTimeStamp),    Slot(&ISQLCursor::getTime),
+      Slot(&ISQLCursor::getDate),            Slot(&ISQLCursor::getBytes),        Slot(&ISQLCursor::getBlobSize),
+      Slot(&ISQLCursor::getBlob)};
+  const std::vector<size_t> MetaData = {
+      Slot(&ISQLMetaData::SetOption),          Slot(&ISQLMetaData::GetOption),
+      Slot(&ISQLMetaData::getObjectList),      Slot(&ISQLMetaData::getTables),
+      Slot(&ISQLMetaData::getProcedures),      Slot(&ISQLMetaData::getColumns),
+      Slot(&ISQLMetaData::getProcedureParams), Slot(&ISQLMetaData::getIndices),
+      Slot(&ISQLMetaData::getErrorMessage),    Slot(&ISQLMetaData::getErrorMessageLen)};
+  // In the published order from slot 3 on, with nothing between them.
+  for (const auto* Methods : {&Connection, &Command, &Cursor, &MetaData})
+    for (size_t I = 0; I < Methods->size(); ++I) EXPECT_EQ((*Methods)[I], 3 + I) << "method " << I;
 }
