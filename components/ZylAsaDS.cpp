@@ -3,6 +3,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -49,6 +50,34 @@ void TAsaCustomDataset::QueryUniqueFields(AnsiString& Sql) {
   Sql =
       "select column_name from sys.syscolumn, sys.systable where (sys.systable.table_id=sys.syscolumn.table_id) "
       "and (sys.systable.table_name=:table_name) and (pkey='Y')";
+}
+
+int TAsaCustomDataset::PSExecuteStatement(const AnsiString& ASQL, TParams* AParams, TDataSet** ResultSet) {
+  const bool Held = SetDBFlag(suProvider, true);
+  // The provider's hold goes back to what it was, whatever happens.
+  struct Restore {
+    TAsaCustomDataset* Self;
+    bool Held;
+    ~Restore() {
+      try {
+        Self->SetDBFlag(suProvider, Held);
+      } catch (...) {
+      }
+    }
+  } Guard{this, Held};
+  auto Q = std::make_unique<TAsaCustomDataset>(nullptr);
+  Q->SetSession(GetSession());
+  Q->GetSQL()->SetText(ASQL);
+  if (AParams) Q->GetParams()->Assign(AParams);
+  if (ResultSet) {
+    *ResultSet = nullptr;
+    Q->Open();
+    const int Rows = Q->GetRowsAffected();
+    *ResultSet = Q.release();
+    return Rows;
+  }
+  Q->ExecSQL();
+  return Q->GetRowsAffected();
 }
 
 TAsaCursorType TAsaCustomDataset::GetCursorType() const {

@@ -31,6 +31,10 @@ class TAsaCustomDataset : public TZyloCustomDataset {
   // Also needs a session that asks the server for row counts (WantRowCounts).
   bool IsSequenced() override;
   void QueryUniqueFields(AnsiString& Sql) override;
+  // Runs SQL with AParams on a new data set of the same session: with ResultSet, that data set
+  // is opened and handed to the caller, who owns it; without, it is executed and freed. Returns
+  // the rows affected.
+  int PSExecuteStatement(const AnsiString& ASQL, TParams* AParams, TDataSet** ResultSet = nullptr) override;
 
   TAsaCursorType GetCursorType() const;
   void SetCursorType(TAsaCursorType Value);  // the data set must be closed

@@ -50,7 +50,9 @@ enum : TResourceId {
   ZYL_ERR_DS_FALSE,                 // "False"
   ZYL_ERR_DS_BLOB_IN_FILTER,        // "Cannot access field '%s' in a filter"
   ZYL_ERR_DS_PARAM_DATA,            // "Parameter data is corrupt: %s"
-  ZYL_ERR_DS_CANNOT_POST,           // "Posting, inserting and deleting records is not available here yet"
+  ZYL_ERR_DS_RECORD_CHANGED,        // "Couldn't perform the edit because another user changed the record"
+  ZYL_ERR_DS_STORED_PROC,           // "Cannot perform this operation on a Stored Procedure"
+  ZYL_ERR_DS_NO_ORDER_BY,           // "Missing or unsupported ORDER BY clause to build index"
 };
 
 // ---- errors ------------------------------------------------------------------------------------
@@ -218,7 +220,60 @@ class TZyloParams : public TPersistent {
   std::vector<std::unique_ptr<TZyloParam>> FItems;
 };
 
+// ---- index definitions ---------------------------------------------------------------------------
+
+class TZyloIndexDefs;
+
+// One column of the text's ORDER BY clause that is a field of the data set.
+class TZyloIndexDef {
+ public:
+  TZyloIndexDef(TZyloIndexDefs* AOwner, const AnsiString& AFieldName, bool ADescending);
+  TZyloIndexDefs* GetOwner() const { return FOwner; }
+  AnsiString FieldName;
+  bool Descending;
+
+ private:
+  TZyloIndexDefs* FOwner;
+};
+
+// The ORDER BY columns in order, with the data set's fields they name (not owned).
+class TZyloIndexDefs {
+ public:
+  explicit TZyloIndexDefs(TDataSet* ADataSet) : FDataSet(ADataSet) {}
+  TZyloIndexDefs(const TZyloIndexDefs&) = delete;
+  TZyloIndexDefs& operator=(const TZyloIndexDefs&) = delete;
+  ~TZyloIndexDefs() { Clear(); }
+  // With a data set, FieldName must name one of its fields (the framework raises otherwise).
+  void Add(const AnsiString& FieldName, bool Descending);
+  void Clear();  // frees the definitions, last first
+  int32_t GetCount() const { return static_cast<int32_t>(FItems.size()); }
+  TZyloIndexDef* GetItem(int32_t Index) const;  // raises EListError out of range
+  const std::vector<TField*>& Fields() const { return FFields; }
+
+ private:
+  TDataSet* FDataSet;
+  std::vector<std::unique_ptr<TZyloIndexDef>> FItems;
+  std::vector<TField*> FFields;
+};
+
 // ---- data set ----------------------------------------------------------------------------------
+
+class TZyloDataset;
+
+// Makes a data set the detail of a master data source: re-queried when the master moves.
+class TZyloDataLink : public TDataLink {
+ public:
+  explicit TZyloDataLink(TZyloDataset* ADataSet) : FDataSet(ADataSet) {}
+  TZyloDataset* GetDetail() const { return FDataSet; }
+
+ protected:
+  void ActiveChanged() override;
+  void RecordChanged(TField* Field) override;
+  void CheckBrowseMode() override;
+
+ private:
+  TZyloDataset* FDataSet;
+};
 
 // Why a data set holds its session open (bits of FDBFlags).
 enum TZyloSessionUse : uint8_t { suOpen = 0, suPrepare = 1, suExecSQL = 2, suExecProc = 3, suProvider = 4 };
@@ -232,8 +287,8 @@ class TZyloDataset : public TDataSet {
   static const TMetaClass& StaticClass();
   const TMetaClass& ClassType() const override { return StaticClass(); }
 
-  // Operations this class introduces, in slot order. Editing, locate and the master link add
-  // theirs (QueryUniqueFields is asked by the editing step that finds inserted rows again).
+  // Operations this class introduces, in slot order (QueryUniqueFields names the primary key
+  // that finds an inserted row again).
   virtual TZyloSQL* CreateZyloSQL() = 0;
   // One column between the statement's row layout at RecBuf and the framework's field layout.
   virtual void RecBufToField(const TZyloFieldDef* Def, const uint8_t* RecBuf, void* FieldBuf) = 0;
@@ -263,6 +318,43 @@ class TZyloDataset : public TDataSet {
   bool GetCurrentRecord(TRecordBuffer Buffer) override;
   bool IsSequenced() override;
   void SetFiltered(bool Value) override;
+
+  // Searching on the server cursor (see ZylbasdsLocate.cpp). Locate and LocateNext move to the
+  // row found; Lookup leaves the active record where it is and gives Null when nothing matches.
+  bool Locate(const AnsiString& KeyFields, const Variant& KeyValues, TLocateOptions Options) override;
+  bool LocateNext(const AnsiString& KeyFields, const Variant& KeyValues, TLocateOptions Options);
+  Variant Lookup(const AnsiString& KeyFields, const Variant& KeyValues, const AnsiString& ResultFields) override;
+  // Keys along the ORDER BY columns: Values[i] for column i up to HighIndex, NULL after it.
+  void SetKeyFields(const TVariantArray& Values, int HighIndex);
+  bool FindKey(const TVariantArray& Values);
+  void FindNearest(const TVariantArray& Values);
+  bool GotoKey();
+  void GotoNearest();
+  // Are Fields the first ORDER BY columns, in order (names compared case-insensitively)?
+  bool MapsToIndex(const std::vector<TField*>& Fields) const;
+  TZyloIndexDefs* GetIndexDefs() const { return FIndexDefs.get(); }
+  const std::vector<TField*>& GetKeyFields() const { return FKeyFields; }
+
+  // Master/detail: parameters not assigned by the application take the values of the master's
+  // fields of the same names (ZylbasdsLink.cpp).
+  TDataSource* GetDataSource() const override;
+  void SetDataSource(TDataSource* Value);  // raises on a circular link
+  void SetParamsFromCursor();
+  void RefreshParams();  // re-queries with the master's values; no close or open events
+
+  // Provider operations.
+  void PSEndTransaction(bool Commit) override;
+  TParams* PSGetParams() override;
+  AnsiString PSGetQuoteChar() override { return "\""; }
+  std::unique_ptr<EUpdateError> PSGetUpdateException(const Exception& E, const EUpdateError* Prev,
+                                                     std::exception_ptr Original) override;
+  bool PSInTransaction() override;
+  bool PSIsSQLBased() override { return true; }
+  bool PSIsSQLSupported() override { return true; }
+  void PSReset() override;
+  void PSSetParams(TParams* AParams) override;
+  void PSStartTransaction() override;
+  bool PSUpdateRecord(TUpdateKind UpdateKind, TDataSet* Delta) override;
 
   // Public operations.
   void Prepare();
@@ -343,13 +435,37 @@ class TZyloDataset : public TDataSet {
   void InternalFirst() override;
   void InternalLast() override;
 
-  // Changes. Posting, inserting and deleting go through the statement's positioned operations
-  // in the editing step; until then these raise ZYL_ERR_DS_CANNOT_POST.
+  // Changes, through the statement's positioned operations on its own cursor (ZylbasdsEdit.cpp).
+  void DoBeforeEdit() override;
+  void InternalEdit() override;
   void InternalAddRecord(TRecordBuffer Buffer, bool Append) override;
   void InternalPost() override;
   void InternalDelete() override;
   void InternalCancel() override;
+  void InternalRefresh() override;
   bool GetCanModify() override;
+  virtual void UpdateKeyFields();
+  virtual void SynchronizeCursor(bool AtEnd);
+  // Closes and reopens the statement's cursor; finds the row of KeyFields in Buffer when given,
+  // else stands by Flag (bfCurrent: the same row number).
+  virtual void RefreshCursor(const std::vector<TField*>* KeyFields, TRecordBuffer Buffer, TBookmarkFlag Flag);
+
+  // Searching.
+  bool FindRecord(bool Restart, bool GoForward) override;
+  virtual void UpdateIndexFields();
+  virtual bool LocateRecord(const AnsiString& KeyFields, const Variant& KeyValues, TLocateOptions Options,
+                            bool Continue, bool Sync);
+  // The scan behind every search; KeyBuffer's row and null regions hold the searched values.
+  virtual bool LocateRecordForKey(const std::vector<TField*>& Fields, TRecordBuffer KeyBuffer, bool Continue,
+                                  bool TryCurrent, bool CheckOrder, bool MoveToFound, bool Nearest, bool Partial,
+                                  bool CaseInsensitive);
+  // The sign of key - row for two raw values of the statement's record layout.
+  virtual int CompareValues(const uint8_t* KeyValue, const uint8_t* RowValue, bool CaseInsensitive,
+                            TFieldType FieldType, const TZyloFieldDef* Def, int32_t Length);
+  virtual int CompareNulls(const uint8_t* KeyNulls, const uint8_t* RowNulls, const TZyloFieldDef* Def,
+                           bool& KeyPresent, bool& RowPresent);
+  // Collates by the user locale (string sort); Length < 0: the whole texts.
+  virtual int CompareStringValue(const char* Key, const char* Row, bool CaseInsensitive, int32_t Length);
 
   // Record count and number.
   int GetRecordCount() override;
@@ -374,6 +490,10 @@ class TZyloDataset : public TDataSet {
   void WriteBookmark(TRecordBuffer Buffer, int32_t Row, TBookmarkFlag Flag);
   void CopyCurrentRow(TRecordBuffer Buffer, bool WithRow);
   void ClearStatementEvents();
+  void PutRecord(TRecordBuffer Buffer);         // Buffer's row and nulls into the statement
+  void CopyStatementRow(TRecordBuffer Buffer);  // the statement's row and nulls into Buffer
+  void FillKeyBuffer(const std::vector<TField*>& Fields, TRecordBuffer KeyBuffer, const Variant& KeyValues);
+  bool LocateWith(const AnsiString& KeyFields, const Variant& KeyValues, TLocateOptions Options, bool Continue);
 
   std::unique_ptr<TZyloSQL> FStatement;  // created by CreateZyloSQL on first need
   std::unique_ptr<TStringList> FSQL;     // change notification: QueryChanged
@@ -395,7 +515,12 @@ class TZyloDataset : public TDataSet {
   bool FResuming = false;                // Resume reopens; the statement stays open meanwhile
   bool FResumed = false;                 // showing a further result set: cannot modify
   bool FSyncInserts = false;
-  std::vector<TField*> FKeyFields;       // fields identifying a row (filled by the editing step)
+  std::vector<TField*> FKeyFields;       // fields that find an inserted row again (SyncInserts)
+  bool FEditChecked = false;             // this Edit compared the row with the server's already
+  std::unique_ptr<TZyloIndexDefs> FIndexDefs;  // the ORDER BY columns that are fields
+  TRecordBuffer FKeyBuffer = nullptr;    // the key record of SetKeyFields
+  std::unique_ptr<TZyloDataLink> FDataLink;    // to the master data source
+  std::unique_ptr<TParams> FProviderParams;    // what PSGetParams hands out
 
  protected:
   bool GetDescribeOnly() const { return FDescribeOnly; }
@@ -412,6 +537,12 @@ class TZyloCustomDataset : public TZyloDataset {
   // Prepares and executes the text with the parameter values; GetRowsAffected then reports the
   // rows processed.
   void ExecSQL();
+
+  // Provider operations: the table of the text, the text itself, the order of its ORDER BY.
+  void PSExecute() override;
+  AnsiString PSGetTableName() override;
+  void PSSetCommandText(const AnsiString& CommandText) override;
+  std::unique_ptr<TIndexDef> PSGetDefaultOrder() override;
 };
 
 // The stream through which memo and blob fields of a TZyloDataset are read and written: over the

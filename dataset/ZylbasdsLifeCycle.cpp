@@ -131,7 +131,7 @@ void TZyloDataset::CreateHandle() {
 void TZyloDataset::CreateCursor(bool GenHandle) {
   if (FSQL->Count() == 0) DatabaseError(ZylLoadStr(ZYL_ERR_DS_NO_SQL), this);
   SetPrepared(true);
-  // A master data source sets the parameters from its fields here (master/detail link).
+  if (FDataLink->GetDataSource()) SetParamsFromCursor();
   GetCursor(GenHandle);
 }
 

@@ -32,8 +32,10 @@ const bool MessagesRegistered = RegisterResStrings({
     {ZYL_ERR_DS_FALSE, "ZYL_ERR_DS_FALSE", "False"},
     {ZYL_ERR_DS_BLOB_IN_FILTER, "ZYL_ERR_DS_BLOB_IN_FILTER", "Cannot access field '%s' in a filter"},
     {ZYL_ERR_DS_PARAM_DATA, "ZYL_ERR_DS_PARAM_DATA", "Parameter data is corrupt: %s"},
-    {ZYL_ERR_DS_CANNOT_POST, "ZYL_ERR_DS_CANNOT_POST",
-     "Posting, inserting and deleting records is not available here yet"},
+    {ZYL_ERR_DS_RECORD_CHANGED, "ZYL_ERR_DS_RECORD_CHANGED",
+     "Couldn't perform the edit because another user changed the record"},
+    {ZYL_ERR_DS_STORED_PROC, "ZYL_ERR_DS_STORED_PROC", "Cannot perform this operation on a Stored Procedure"},
+    {ZYL_ERR_DS_NO_ORDER_BY, "ZYL_ERR_DS_NO_ORDER_BY", "Missing or unsupported ORDER BY clause to build index"},
 });
 
 // The largest value a stored parameter keeps; longer ones are stored cut.

@@ -43,13 +43,19 @@ const TMetaClass& TZyloDataset::StaticClass() {
 }
 
 TZyloDataset::TZyloDataset(TComponent* AOwner)
-    : TDataSet(AOwner), FSQL(std::make_unique<TStringList>()), FParams(std::make_unique<TZyloParams>(this)) {
+    : TDataSet(AOwner),
+      FSQL(std::make_unique<TStringList>()),
+      FParams(std::make_unique<TZyloParams>(this)),
+      FIndexDefs(std::make_unique<TZyloIndexDefs>(this)),
+      FDataLink(std::make_unique<TZyloDataLink>(this)),
+      FProviderParams(std::make_unique<TParams>()) {
   FSQL->OnChange = [this](TObject* Sender) { QueryChanged(Sender); };
 }
 
 TZyloDataset::~TZyloDataset() {
   // The framework's destructor cannot close (the primitives are ours): close and unprepare here,
   // which also gives the session back.
+  FDataLink->SetDataSource(nullptr);
   try {
     Disconnect();
   } catch (...) {
@@ -112,12 +118,15 @@ void TZyloDataset::InternalOpen() {
   FOldRecBuf.assign(static_cast<size_t>(FRecBufSize), 0);
   Check(Q->MoveToFirst());
   FAtEnd = false;
-  // The editing and locate steps build the key fields and the ORDER BY index definitions here.
+  UpdateKeyFields();
+  UpdateIndexFields();
 }
 
 void TZyloDataset::InternalClose() {
   FOldRecBuf.clear();
   FKeyFields.clear();
+  FIndexDefs->Clear();
+  FKeyBuffer = nullptr;
   BindFields(false);
   if (DefaultFields()) DestroyFields();
 }
@@ -447,13 +456,3 @@ int TZyloDataset::Translate(const char* Src, char* Dest, bool ToOem) {
 
 bool TZyloDataset::GetCanModify() { return TDataSet::GetCanModify() && !FReadOnly && !FResumed; }
 
-// ---- changes -------------------------------------------------------------------------------------
-
-void TZyloDataset::InternalAddRecord(TRecordBuffer, bool) { DatabaseError(ZylLoadStr(ZYL_ERR_DS_CANNOT_POST), this); }
-void TZyloDataset::InternalPost() { DatabaseError(ZylLoadStr(ZYL_ERR_DS_CANNOT_POST), this); }
-void TZyloDataset::InternalDelete() { DatabaseError(ZylLoadStr(ZYL_ERR_DS_CANNOT_POST), this); }
-
-void TZyloDataset::InternalCancel() {
-  // Blob values written since the row was read are dropped with the edit.
-  if (FStatement) FStatement->GetBlobManager()->ClearBlobs();
-}
