@@ -768,6 +768,10 @@ void TDataSet::CalcLookupValue(TField* Field) {
 
 void TDataSet::SetState(TDataSetState Value) {
   if (FState == Value) return;
+  // An edit ends (posted, cancelled or closed): what its blob streams wrote is no longer pending.
+  if (Value == dsBrowse || Value == dsInactive)
+    for (auto& F : FFields)
+      if (auto* B = dynamic_cast<TBlobField*>(F.get())) B->Modified = false;
   FState = Value;
   FModified = false;
   DataEvent(deUpdateState, 0);
