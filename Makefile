@@ -32,8 +32,10 @@ test-asan: deps
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest $(CTEST_ARGS)
 
 BENCH_BUILD ?= build-bench
+# The side-by-side benchmark also measures SOCI and Qt SQL: their packages are installed here only.
 bench: deps
-	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DZYL_TESTS=OFF $(LAUNCHER)
+	@scripts/ensure-bench-deps
+	cmake -S . -B $(BENCH_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Release -DZYL_TESTS=OFF -DZYL_BENCH_PEERS=ON $(LAUNCHER)
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	@# The network engine's benchmark needs a server: a private one for this run unless
 	@# ZYL_PG_SERVER names one (without an installed server it reports that it skipped).

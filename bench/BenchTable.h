@@ -21,7 +21,15 @@
 
 namespace zylbench {
 
-constexpr int kRows = 1000000;
+// A positive count from the environment, or the default (smaller runs for profiling).
+inline int EnvCount(const char* name, int fallback) {
+  const char* v = std::getenv(name);
+  int n = v ? std::atoi(v) : 0;
+  return n > 0 ? n : fallback;
+}
+
+// Rows of the reference table; ZYL_BENCH_ROWS makes it smaller for a profiler run.
+inline const int kRows = EnvCount("ZYL_BENCH_ROWS", 1000000);
 inline const char* kSelect = "SELECT i, d, s, dt, l FROM b";
 inline const char* kTable = "(i INTEGER, d DOUBLE, s VARCHAR(30), dt DATE, l VARCHAR(200))";
 
@@ -106,9 +114,10 @@ void ReportRatio(benchmark::State& state, long Expected, const char* oursCounter
   state.counters[theirsCounter] = rows / theirsTime;
 }
 
-// Creates the database file through the utility database and adds each named table with the
-// reference columns. Engine names are derived from Engine so that runs do not meet.
-inline void CreateDatabase(const std::string& file, const std::string& engine, const std::vector<std::string>& tables) {
+// Creates the database file through the utility database and runs each CREATE statement in it.
+// Engine names are derived from Engine so that runs do not meet.
+inline void CreateDatabaseWith(const std::string& file, const std::string& engine,
+                               const std::vector<std::string>& creates) {
   SQLCA u;
   db_init(&u);
   std::string cs = "ENG=" + engine + "maker;DBN=utility_db;UID=DBA;PWD=x";
@@ -119,7 +128,7 @@ inline void CreateDatabase(const std::string& file, const std::string& engine, c
   db_stop_engine(&u, stop.data());
   std::string cs2 = "ENG=" + engine + "maker2;DBF=" + file + ";UID=dba;PWD=sql";
   if (db_string_connect(&u, cs2.data()) != 1) throw std::runtime_error("connect");
-  for (const std::string& t : tables) Exec(u, "CREATE TABLE " + t + kTable);
+  for (const std::string& c : creates) Exec(u, c);
   Exec(u, "COMMIT");
   db_string_disconnect(&u, nullptr);
   std::string stop2 = "ENG=" + engine + "maker2;UNC=YES";
@@ -127,15 +136,22 @@ inline void CreateDatabase(const std::string& file, const std::string& engine, c
   db_fini(&u);
 }
 
-// Fills table b with kRows rows through SQLite directly.
-inline void FillRows(const std::string& file) {
+// The same with each named table made with the reference columns.
+inline void CreateDatabase(const std::string& file, const std::string& engine, const std::vector<std::string>& tables) {
+  std::vector<std::string> creates;
+  for (const std::string& t : tables) creates.push_back("CREATE TABLE " + t + kTable);
+  CreateDatabaseWith(file, engine, creates);
+}
+
+// Fills table b with Rows rows through SQLite directly.
+inline void FillRows(const std::string& file, int Rows = kRows) {
   sqlite3* db = nullptr;
   sqlite3_open(file.c_str(), &db);
   sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr);
   sqlite3_stmt* st = nullptr;
   sqlite3_prepare_v2(db, "INSERT INTO b VALUES (?, ?, ?, ?, ?)", -1, &st, nullptr);
   RowText t;
-  for (int r = 0; r < kRows; ++r) {
+  for (int r = 0; r < Rows; ++r) {
     t.Make(r);
     BindRow(st, t, r);
     sqlite3_step(st);
