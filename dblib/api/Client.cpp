@@ -168,15 +168,18 @@ void ClientConnection::ReleaseMemoryAfterMassDrop() {
 #endif
 }
 
-CursorSlot* ClientConnection::FindCursor(const std::string& name) {
+CursorSlot* ClientConnection::FindCursor(const char* name) {
+  // Cursor names are compared without case; the name found last is tried first as written.
+  if (lastCursor_ && lastCursor_->name == name) return lastCursor_;
   auto it = cursors_.find(name);
-  return it == cursors_.end() ? nullptr : &it->second;
+  if (it == cursors_.end()) return nullptr;
+  return lastCursor_ = &it->second;
 }
 
 CursorSlot& ClientConnection::DeclareCursor(const std::string& name) {
   auto& slot = cursors_[name];
   slot.name = name;
-  return slot;
+  return *(lastCursor_ = &slot);
 }
 
 void ClientConnection::CloseCursorsOf(short number) {

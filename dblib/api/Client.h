@@ -52,7 +52,7 @@ class ClientConnection : public MessageSink {
   Statement* Find(short number) const;
   uint32_t OptionsOf(short number) const;
   void Drop(short number);
-  CursorSlot* FindCursor(const std::string& name);
+  CursorSlot* FindCursor(const char* name);
   CursorSlot& DeclareCursor(const std::string& name);
   void CloseCursorsOf(short number);
 
@@ -79,6 +79,7 @@ class ClientConnection : public MessageSink {
   size_t highWater_ = 0;  // most statements held at once since memory was last given back
   void ReleaseMemoryAfterMassDrop();
   std::map<std::string, CursorSlot, NoCaseLess> cursors_;
+  CursorSlot* lastCursor_ = nullptr;  // the slot found last: a statement reopens the same cursor
 };
 
 class Client {
@@ -97,8 +98,12 @@ class Client {
   void CallMessage(int type, int code, std::string_view text);
   void CallDropped(const std::string& name);
   void CallDebug(const std::string& text);
-  // Whether the current connection has a transaction open.
+  // Whether the current connection has a transaction open. The second form is for the thread
+  // running a request, which alone changes the connections, so it reads them without the lock.
   bool InTransaction();
+  bool InTransactionOwnThread() const {
+    return current_ && current_->conn && current_->conn->InTransaction();
+  }
 
   SQLCA* sqlca;
   SQL_CALLBACK_PARM callbacks[DB_MAX_CALLBACK] = {};
@@ -143,11 +148,11 @@ bool Request(SQLCA* ca, F&& body) {
   ClearSqlca(ca);
   // An engine may have to end the whole transaction to stop a statement that changes data;
   // the caller learns it from the code (-302 instead of -299).
-  const bool inTransaction = client->InTransaction();
+  const bool inTransaction = client->InTransactionOwnThread();
   try {
     body(*client);
   } catch (const SqlError& e) {
-    if (e.Code() == SQLE_INTERRUPTED && inTransaction && !client->InTransaction())
+    if (e.Code() == SQLE_INTERRUPTED && inTransaction && !client->InTransactionOwnThread())
       ReportError(*client, SqlError(SQLE_TERMINATED_BY_USER));
     else
       ReportError(*client, e);

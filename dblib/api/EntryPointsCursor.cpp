@@ -104,7 +104,7 @@ void Open(SQLCA* sqlca, char* cursor, char* stmt_name, char* progname, short* st
     std::vector<Value> inputs = ReadInputs(in, *cc.conn);
     EngineRequest r(cc);
     opts.exactCount = OptionOn(*cc.conn, "row_counts");
-    c.CallDebug("open " + std::string(cursor) + ": " + st->Text());
+    if (c.debug) c.CallDebug("open " + std::string(cursor) + ": " + st->Text());
     slot->cursor = st->Open(inputs, opts);
     c.sqlca->sqlerrd[2] = slot->cursor->OpenCount();
     // A procedure call that made no result set: the cursor is open and empty, and the client

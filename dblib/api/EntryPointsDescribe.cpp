@@ -1,5 +1,7 @@
 // DESCRIBE: a statement's result columns or host variables into the caller's SQLDA, and the
 // long names (and the cursor's table name) into string variables.
+#include <strings.h>
+
 #include <cstring>
 
 #include "dblib/api/Client.h"
@@ -82,8 +84,10 @@ void WriteColumns(SQLDA* da, const std::vector<ColumnDesc>& cols) {
 
 bool OptionOn(Connection& conn, const char* name) {
   try {
-    std::string v = UpperName(conn.GetOption(name));
-    return v == "ON" || v == "YES" || v == "TRUE" || v == "1";
+    const std::string v = conn.GetOption(name);
+    for (const char* on : {"ON", "YES", "TRUE", "1"})
+      if (strcasecmp(v.c_str(), on) == 0) return true;
+    return false;
   } catch (const SqlError&) {
     return false;
   }

@@ -39,7 +39,7 @@ void Prepare(SQLCA* sqlca, char* stmt_name, char* progname, short* stmtnum, char
     if (!text) throw SqlError(SQLE_SYNTAX_ERROR, {"end of statement", ""}, 0);
     if (!stmtnum && !(stmt_name && *stmt_name)) throw SqlError(SQLE_INVALID_STATEMENT);
     EngineRequest r(cc);
-    c.CallDebug(std::string("prepare: ") + text);
+    if (c.debug) c.CallDebug(std::string("prepare: ") + text);
     auto st = cc.conn->Prepare(text);
     short requested = stmtnum ? *stmtnum : 0;
     if (stmt_name && *stmt_name) {
@@ -86,7 +86,7 @@ void ExecuteInto(SQLCA* sqlca, char* stmt_name, char* progname, short* stmtnum, 
     std::vector<Value> inputs = ReadInputs(in, *cc.conn);
     std::vector<Value> outputs;
     EngineRequest r(cc);
-    c.CallDebug("execute: " + st->Text());
+    if (c.debug) c.CallDebug("execute: " + st->Text());
     ExecResult res = st->Execute(inputs, out ? &outputs : nullptr);
     int warn = res.warning;
     if (out && !outputs.empty()) {
@@ -103,7 +103,7 @@ void ExecuteImm(SQLCA* sqlca, char* text, unsigned short kind) {
     ClientConnection& cc = c.Current();
     if (!text) throw SqlError(SQLE_SYNTAX_ERROR, {"end of statement", ""}, 0);
     EngineRequest r(cc);
-    c.CallDebug(std::string("execute immediate: ") + text);
+    if (c.debug) c.CallDebug(std::string("execute immediate: ") + text);
     ExecResult res = cc.conn->ExecuteImmediate(text);
     c.sqlca->sqlerrd[2] = a_sql_int32(res.rowsAffected);
     ApplyWarning(c, res.warning == SQLE_NOTFOUND ? 0 : res.warning);

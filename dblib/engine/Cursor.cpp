@@ -17,6 +17,14 @@ Value ValueRef::ToValue() const {
   return Value::Null();
 }
 
+void ValueRef::AssignTo(Value& v) const {
+  v.kind = kind;
+  v.i = kind == Value::Kind::Integer ? i : 0;
+  v.d = kind == Value::Kind::Real ? d : 0;
+  if (kind == Value::Kind::Text || kind == Value::Kind::Blob) v.bytes.assign(p ? p : "", n);
+  else v.bytes.clear();
+}
+
 void Cursor::RefuseChange() const {
   // A cursor the client opened read only says so; one that could never be changed (joins,
   // expressions, procedure results) answers with the non-updatable query code.

@@ -50,6 +50,8 @@ struct ValueRef {
     return r;
   }
   Value ToValue() const;
+  // The same into an existing Value, reusing its storage.
+  void AssignTo(Value& v) const;
 };
 
 // (column index, new value): what Update and Insert are given.

@@ -141,6 +141,7 @@ inline int stmt_readonly(sqlite3_stmt* s) { return sqlite3_stmt_readonly(s); }
 inline int stmt_busy(sqlite3_stmt* s) { return sqlite3_stmt_busy(s); }
 inline sqlite3* db_handle(sqlite3_stmt* s) { return sqlite3_db_handle(s); }
 inline int data_count(sqlite3_stmt* s) { return sqlite3_data_count(s); }
+inline int stmt_status(sqlite3_stmt* s, int op) { return sqlite3_stmt_status(s, op, 0); }
 
 inline int bind_parameter_count(sqlite3_stmt* s) { return sqlite3_bind_parameter_count(s); }
 inline const char* bind_parameter_name(sqlite3_stmt* s, int i) { return sqlite3_bind_parameter_name(s, i); }

@@ -1,4 +1,5 @@
-// The SQLite cursor (see SqliteCursor.h for the scrolling scheme and the stream life cycle).
+// The SQLite cursor (see SqliteCursor.h for the scrolling scheme, the stream life cycle and what a
+// plan keeps between opens).
 #include "dblib/sqlite/SqliteCursor.h"
 
 #include <strings.h>
@@ -16,6 +17,10 @@ namespace dbl {
 namespace {
 
 constexpr const char* kRowidColumn = "zyl_rowid_";
+
+// Rows an open that must report the exact count reads ahead: a result that ends within them
+// is counted by reading it, without a second pass over the data.
+constexpr size_t kLookAhead = 32;
 
 std::string QuoteIdent(const std::string& name) {
   std::string out = "\"";
@@ -64,43 +69,129 @@ ValueRef ColumnRef(sqlite3_stmt* st, int i) {
   return r;
 }
 
-class SqliteCursor final : public Cursor {
+}  // namespace
+
+// ---- CursorPlan ------------------------------------------------------------------------------
+
+CursorPlan::CursorPlan(SqliteConnection& conn, const std::string& translated, std::vector<ColumnDesc> columns)
+    : conn_(conn), cols_(std::move(columns)) {
+  // The cursor builds queries around the statement (row count, re-reads): without its trailing
+  // comments and semicolons, so that nothing it adds ends up inside a comment.
+  base_ = std::string(StatementBody(translated));
+  std::string table;
+  std::string withRowid;
+  if (SingleTableSelect(base_, table)) withRowid = WithRowidColumn(base_, kRowidColumn);
+  if (!withRowid.empty()) {
+    table_ = table;
+    text_ = withRowid;
+    rowid_ = true;
+  } else {
+    text_ = base_;
+  }
+}
+
+CursorPlan::~CursorPlan() {
+  for (auto& list : idle_)
+    for (sqlite3_stmt* st : list) sq::finalize(st);
+}
+
+std::string CursorPlan::TextOf(Kind k) const {
+  switch (k) {
+    case kStream: return text_;
+    case kReread: return "SELECT * FROM (" + text_ + ") WHERE " + kRowidColumn + " = :" + kRowidColumn;
+    case kCount: return "SELECT count(*) FROM (" + base_ + ")";
+    case kEstimate: return "SELECT max(rowid) FROM " + QuoteIdent(table_);
+    default: break;
+  }
+  return {};
+}
+
+sqlite3_stmt* CursorPlan::Take(Kind k) {
+  auto& list = idle_[k];
+  if (list.empty()) return conn_.PrepareRaw(TextOf(k));
+  sqlite3_stmt* st = list.back();
+  list.pop_back();
+  return st;
+}
+
+void CursorPlan::Give(Kind k, sqlite3_stmt* st) {
+  sq::reset(st);
+  sq::clear_bindings(st);
+  // Two of a kind serve two cursors open on the statement at once; more are not worth keeping.
+  if (stale_ || idle_[k].size() >= 2) {
+    sq::finalize(st);
+    return;
+  }
+  idle_[k].push_back(st);
+}
+
+void CursorPlan::TakeHead(std::vector<std::vector<Value>>& rows) { rows.swap(head_); }
+
+void CursorPlan::GiveHead(std::vector<std::vector<Value>>& rows) {
+  if (rows.size() > head_.size()) rows.swap(head_);
+}
+
+namespace {
+
+// A statement borrowed from the plan for as long as the holder lives (or until Release).
+class Borrowed {
  public:
-  SqliteCursor(SqliteConnection& conn, const std::string& translated, std::vector<ColumnDesc> columns,
-               const std::vector<Value>& in, const CursorOptions& options)
-      : conn_(conn), cols_(std::move(columns)), params_(in) {
-    scroll_ = !options.NoScroll();
-    readOnly_ = options.ReadOnly();
-    // The cursor builds queries around the statement (row count, re-reads): without its
-    // trailing comments and semicolons, so that nothing it adds ends up inside a comment.
-    base_ = std::string(StatementBody(translated));
-    std::string table;
-    std::string withRowid;
-    if (SingleTableSelect(base_, table)) withRowid = WithRowidColumn(base_, kRowidColumn);
-    if (!withRowid.empty()) {
-      table_ = table;
-      text_ = withRowid;
-      rowid_ = true;
-    } else {
-      text_ = base_;
+  explicit Borrowed(CursorPlan::Kind kind) : kind_(kind) {}
+  Borrowed(const Borrowed&) = delete;
+  Borrowed& operator=(const Borrowed&) = delete;
+  ~Borrowed() { Release(); }
+  sqlite3_stmt* Get(CursorPlan& plan) {
+    if (!st_) {
+      st_ = plan.Take(kind_);
+      plan_ = &plan;
+      reprepares_ = sq::stmt_status(st_, SQLITE_STMTSTATUS_REPREPARE);
     }
-    StartStream();
-    ncols_ = sq::column_count(stream_.st) - (rowid_ ? 1 : 0);
-    if (cols_.empty()) {
-      // The statement layer gave no description: the cursor still reads every column.
-      cols_.resize(static_cast<size_t>(ncols_));
-    }
-    openCount_ = ComputeOpenCount(conn_.OptionIsOn("row_counts"));
+    return st_;
+  }
+  sqlite3_stmt* st() const { return st_; }
+  // Whether SQLite prepared it again since it was borrowed: the schema changed meanwhile.
+  bool Reprepared() const { return st_ && sq::stmt_status(st_, SQLITE_STMTSTATUS_REPREPARE) != reprepares_; }
+  void Release() {
+    if (st_) plan_->Give(kind_, st_);
+    st_ = nullptr;
   }
 
-  const std::vector<ColumnDesc>& Columns() const override { return cols_; }
+ private:
+  CursorPlan::Kind kind_;
+  CursorPlan* plan_ = nullptr;
+  sqlite3_stmt* st_ = nullptr;
+  int reprepares_ = 0;
+};
+
+class SqliteCursor final : public Cursor {
+ public:
+  SqliteCursor(std::shared_ptr<CursorPlan> plan, const std::vector<Value>& in, const CursorOptions& options)
+      : plan_(std::move(plan)), conn_(plan_->Conn()), cols_(&plan_->Columns()), params_(in) {
+    scroll_ = !options.NoScroll();
+    readOnly_ = options.ReadOnly();
+    rowid_ = plan_->Rowid();
+    StartStream();
+    ncols_ = sq::column_count(stream_.st()) - (rowid_ ? 1 : 0);
+    FitColumns();
+    openCount_ = ComputeOpenCount(options.exactCount);
+  }
+
+  ~SqliteCursor() override {
+    // The next open reads ahead into the same storage; long values are not worth keeping.
+    for (auto& row : head_)
+      for (Value& v : row)
+        if (v.bytes.capacity() > 1024) std::string().swap(v.bytes);
+    plan_->GiveHead(head_);
+  }
+
+  const std::vector<ColumnDesc>& Columns() const override { return *cols_; }
   int32_t OpenCount() const override { return openCount_; }
   int64_t Position() const override { return pos_; }
   bool TotalKnown() const override { return total_ >= 0; }
   bool Scrollable() const override { return scroll_; }
   bool Updatable() const override { return rowid_; }
   bool OpenedReadOnly() const override { return readOnly_; }
-  std::string TableName() const override { return table_; }
+  std::string TableName() const override { return plan_->Table(); }
 
   bool MoveTo(int64_t n) override {
     src_ = Src::None;
@@ -113,10 +204,12 @@ class SqliteCursor final : public Cursor {
       pos_ = total_ + 1;
       return false;
     }
+    if (n > delivered_ && n <= headCount_) return FromHead(n);
     if (n > streamRow_) return AdvanceTo(n);
     if (n == streamRow_ && onRow_ && !parked_) {
       pos_ = n;
       src_ = Src::Stream;
+      Delivered(n);
       return true;
     }
     // A row the stream has passed (or stands on without its values at hand).
@@ -147,23 +240,25 @@ class SqliteCursor final : public Cursor {
     switch (src_) {
       case Src::Stream:
         if (!rowid_ && scroll_) CacheCurrent();
-        return ColumnRef(stream_.st, i);
-      case Src::Reread: return ColumnRef(reread_.st, i);
+        return ColumnRef(stream_.st(), i);
+      case Src::Head: return ValueRef::Of(head_[static_cast<size_t>(pos_ - 1)][static_cast<size_t>(i)]);
+      case Src::Reread: return ColumnRef(reread_.st(), i);
+      case Src::Base: return ColumnRef(baseRow_.st, i);
       case Src::Cache: return ValueRef::Of(cache_[pos_][static_cast<size_t>(i)]);
       default: throw SqlError(SQLE_NO_CURRENT_ROW);
     }
   }
 
   bool Refresh(bool) override {
-    if (insertedRowid_ != 0) return LoadRowid(insertedRowid_) || LoadBaseRow(insertedRowid_);
+    if (insertedRowid_ != 0) return LoadInserted(insertedRowid_);
     if (pos_ < 1 || (done_ && pos_ > total_)) return false;
     if (!rowid_) {
       // Without a rowid the row cannot be found again in the table: it is delivered as read.
-      if (src_ == Src::Stream || src_ == Src::Cache) return true;
+      if (src_ == Src::Stream || src_ == Src::Cache || src_ == Src::Head) return true;
       return MoveTo(pos_);
     }
     int64_t rowid = 0;
-    if (scroll_ && static_cast<size_t>(pos_) <= rowids_.size()) rowid = rowids_[static_cast<size_t>(pos_ - 1)];
+    if (static_cast<size_t>(pos_) <= rowids_.size()) rowid = rowids_[static_cast<size_t>(pos_ - 1)];
     else if (!scroll_ && pos_ == streamRow_) rowid = curRowid_;
     else return false;
     Park();
@@ -176,7 +271,7 @@ class SqliteCursor final : public Cursor {
   int64_t Update(const ColumnValues& changes) override {
     CheckChangeable();
     int64_t rowid = CurrentRowid();
-    std::string sql = "UPDATE " + QuoteIdent(table_) + " SET ";
+    std::string sql = "UPDATE " + QuoteIdent(plan_->Table()) + " SET ";
     std::vector<Value> vals;
     for (const auto& [col, v] : changes) {
       sql += (vals.empty() ? "" : ", ") + QuoteIdent(BaseColumn(col)) + " = ?";
@@ -191,20 +286,20 @@ class SqliteCursor final : public Cursor {
     for (const auto& [col, v] : changes) {
       if (v.kind != Value::Kind::Integer || !IsRowidAlias(BaseColumn(col))) continue;
       if (insertedRowid_ == rowid && insertedRowid_ != 0) insertedRowid_ = v.i;
-      if (scroll_ && pos_ >= 1 && static_cast<size_t>(pos_) <= rowids_.size()) rowids_[static_cast<size_t>(pos_ - 1)] = v.i;
+      if (pos_ >= 1 && static_cast<size_t>(pos_) <= rowids_.size()) rowids_[static_cast<size_t>(pos_ - 1)] = v.i;
       if (!scroll_ && pos_ == streamRow_) curRowid_ = v.i;
       rowid = v.i;
     }
     // The row as stored now is what the cursor shows from here on.
     if (insertedRowid_ == 0) Park();
-    src_ = LoadRowid(rowid) || LoadBaseRow(rowid) ? Src::Reread : Src::None;
+    if (!LoadInserted(rowid)) src_ = Src::None;
     return changed;
   }
 
   void Delete() override {
     CheckChangeable();
     int64_t rowid = CurrentRowid();
-    if (Write("DELETE FROM " + QuoteIdent(table_) + " WHERE rowid = ?", {Value::Int(rowid)}) == 0)
+    if (Write("DELETE FROM " + QuoteIdent(plan_->Table()) + " WHERE rowid = ?", {Value::Int(rowid)}) == 0)
       throw SqlError(SQLE_NO_CURRENT_ROW);
     if (insertedRowid_ != 0) {
       insertedRowid_ = 0;
@@ -214,10 +309,12 @@ class SqliteCursor final : public Cursor {
     // The row leaves the result: the cursor stands between its neighbours, so the next
     // FETCH NEXT delivers the row that followed it.
     bool streamOnIt = streamRow_ == pos_;
-    if (scroll_ && static_cast<size_t>(pos_) <= rowids_.size()) rowids_.erase(rowids_.begin() + (pos_ - 1));
+    if (static_cast<size_t>(pos_) <= rowids_.size()) rowids_.erase(rowids_.begin() + (pos_ - 1));
+    DropHeadRow(pos_);
     if (streamRow_ >= pos_) --streamRow_;
     if (streamOnIt) onRow_ = false;  // the stream still stands on the deleted row
     if (total_ >= 0) --total_;
+    if (delivered_ >= pos_) --delivered_;
     --pos_;
     src_ = Src::None;
   }
@@ -231,37 +328,63 @@ class SqliteCursor final : public Cursor {
       marks += vals.empty() ? "?" : ", ?";
       vals.push_back(v);
     }
-    std::string sql = "INSERT INTO " + QuoteIdent(table_) +
+    std::string sql = "INSERT INTO " + QuoteIdent(plan_->Table()) +
                       (vals.empty() ? std::string(" DEFAULT VALUES") : " (" + names + ") VALUES (" + marks + ")");
     Write(sql, vals);
     insertedRowid_ = sq::last_insert_rowid(conn_.Handle());
-    if (!LoadRowid(insertedRowid_) && !LoadBaseRow(insertedRowid_)) throw SqlError(SQLE_NO_CURRENT_ROW);
-    src_ = Src::Reread;
+    if (!LoadInserted(insertedRowid_)) throw SqlError(SQLE_NO_CURRENT_ROW);
   }
 
  private:
-  enum class Src { None, Stream, Reread, Cache };
+  enum class Src { None, Stream, Head, Reread, Base, Cache };
 
   void StartStream() {
-    stream_.Reset(conn_.PrepareRaw(text_));
-    SqliteConnection::Bind(stream_.st, params_);
+    SqliteConnection::Bind(stream_.Get(*plan_), params_);
     streamRow_ = 0;
     onRow_ = false;
     parked_ = false;
     done_ = false;
   }
 
+  // The description covers every column the stream delivers.
+  void FitColumns() {
+    if (static_cast<int>(cols_->size()) >= ncols_) return;
+    // The statement layer described fewer columns (or none): the cursor still reads every one.
+    ownCols_ = *cols_;
+    ownCols_.resize(static_cast<size_t>(ncols_));
+    cols_ = &ownCols_;
+  }
+
+  // The schema changed since the plan was made (SQLite prepared the stream again): this cursor
+  // describes its columns afresh, and the statement makes a new plan for the next open.
+  void Redescribe() {
+    plan_->MarkStale();
+    ncols_ = sq::column_count(stream_.st()) - (rowid_ ? 1 : 0);
+    Stmt fresh;
+    fresh.Reset(conn_.PrepareRaw(plan_->Base()));
+    ownCols_.clear();
+    DescribeColumns(conn_, fresh.st, plan_->Base(), ownCols_);
+    cols_ = &ownCols_;
+    FitColumns();
+  }
+
   // One step of the stream; false at the end. A rollback that aborted the read runs the query
   // again up to where it was.
   bool Step() {
     for (int attempt = 0;; ++attempt) {
-      int rc = sq::step(stream_.st);
+      int rc = sq::step(stream_.st());
+      if (!schemaChecked_) {
+        schemaChecked_ = true;
+        if (stream_.Reprepared()) Redescribe();
+      }
       if (rc == SQLITE_ROW) {
         ++streamRow_;
         onRow_ = true;
         if (rowid_) {
-          curRowid_ = sq::column_int64(stream_.st, ncols_);
-          if (scroll_ && static_cast<size_t>(streamRow_) > rowids_.size()) rowids_.push_back(curRowid_);
+          curRowid_ = sq::column_int64(stream_.st(), ncols_);
+          // A forward-only cursor keeps the rowids of the rows read ahead only (its current row
+          // may be one of them).
+          if ((scroll_ || readingAhead_) && static_cast<size_t>(streamRow_) > rowids_.size()) rowids_.push_back(curRowid_);
         }
         return true;
       }
@@ -276,24 +399,25 @@ class SqliteCursor final : public Cursor {
         Resume(at);
         continue;
       }
-      sq::reset(stream_.st);
+      sq::reset(stream_.st());
       ThrowSqlite(conn_.Handle(), rc);
     }
   }
 
   // Runs the query again and steps over the first k rows.
   void Resume(int64_t k) {
-    sq::reset(stream_.st);
+    sqlite3_stmt* st = stream_.st();
+    sq::reset(st);
     streamRow_ = 0;
     onRow_ = false;
     parked_ = false;
     done_ = false;
     while (streamRow_ < k) {
-      int rc = sq::step(stream_.st);
+      int rc = sq::step(st);
       if (rc == SQLITE_ROW) {
         ++streamRow_;
         onRow_ = true;
-        if (rowid_) curRowid_ = sq::column_int64(stream_.st, ncols_);
+        if (rowid_) curRowid_ = sq::column_int64(st, ncols_);
         continue;
       }
       onRow_ = false;
@@ -302,9 +426,36 @@ class SqliteCursor final : public Cursor {
         total_ = streamRow_;
         return;
       }
-      sq::reset(stream_.st);
+      sq::reset(st);
       ThrowSqlite(conn_.Handle(), rc);
     }
+  }
+
+  void Delivered(int64_t n) {
+    if (n <= delivered_) return;
+    delivered_ = n;
+    // The rows read ahead at open are no longer needed once the cursor has passed them.
+    if (delivered_ >= headCount_ && headCount_ > 0 && !done_) headCount_ = 0;
+  }
+
+  void DropHeadRow(int64_t n) {
+    if (n > headCount_) return;
+    head_.erase(head_.begin() + (n - 1));
+    --headCount_;
+  }
+
+  // Row n (not delivered yet) from the rows read ahead at open.
+  bool FromHead(int64_t n) {
+    pos_ = n;
+    if (!rowid_ && scroll_) {
+      // Kept as every delivered row of such a cursor is kept (the head's copy is not needed again).
+      cache_.emplace(n, std::move(head_[static_cast<size_t>(n - 1)]));
+      src_ = Src::Cache;
+    } else {
+      src_ = Src::Head;
+    }
+    delivered_ = n;
+    return true;
   }
 
   bool AdvanceTo(int64_t n) {
@@ -317,6 +468,7 @@ class SqliteCursor final : public Cursor {
     }
     pos_ = n;
     src_ = Src::Stream;
+    Delivered(n);
     return true;
   }
 
@@ -325,14 +477,16 @@ class SqliteCursor final : public Cursor {
     return AdvanceTo(n);
   }
 
-  // Ends the stream's hold on the connection's read snapshot (see the life cycle).
+  // Ends the stream's hold on the connection's read snapshot (see the life cycle). The rows read
+  // ahead at open are as old as that snapshot: they go too.
   void Park() {
-    if (reread_.st) sq::reset(reread_.st);
+    if (reread_.st()) sq::reset(reread_.st());
     if (onRow_ && !done_ && !parked_) {
-      sq::reset(stream_.st);
+      sq::reset(stream_.st());
       parked_ = true;
       onRow_ = false;
     }
+    if (!done_) headCount_ = 0;
   }
 
   bool RereadAt(int64_t n) {
@@ -344,6 +498,7 @@ class SqliteCursor final : public Cursor {
       }
       // Deleted since the cursor passed it: the row has left the result.
       rowids_.erase(rowids_.begin() + (n - 1));
+      DropHeadRow(n);
       --streamRow_;
       if (total_ >= 0) --total_;
     }
@@ -352,37 +507,40 @@ class SqliteCursor final : public Cursor {
 
   // Reads the row with this rowid through the cursor's own query (same columns, same filter).
   bool LoadRowid(int64_t rowid) {
-    if (!reread_.st || rereadIsBase_) {
-      rereadIsBase_ = false;
-      std::string sql = "SELECT * FROM (" + text_ + ") WHERE " + kRowidColumn + " = :" + kRowidColumn;
-      reread_.Reset(conn_.PrepareRaw(sql));
-    }
-    sq::reset(reread_.st);
+    sqlite3_stmt* st = reread_.Get(*plan_);
+    sq::reset(st);
     // The rowid marker comes after every marker of the cursor's own text.
     std::vector<Value> vals = params_;
     vals.push_back(Value::Int(rowid));
-    SqliteConnection::Bind(reread_.st, vals);
-    int rc = sq::step(reread_.st);
+    SqliteConnection::Bind(st, vals);
+    int rc = sq::step(st);
     if (rc == SQLITE_ROW) return true;
-    sq::reset(reread_.st);
+    sq::reset(st);
     if (rc != SQLITE_DONE) ThrowSqlite(conn_.Handle(), rc);
     return false;
   }
 
-  // A row the cursor's filter does not show (just inserted): its base columns straight from
-  // the table; expression columns read as NULL.
-  bool LoadBaseRow(int64_t rowid) {
+  // The row PUT inserted or an UPDATE changed, made current: through the cursor's own query,
+  // or, when the cursor's filter does not show it, its base columns straight from the table
+  // (expression columns read as NULL).
+  bool LoadInserted(int64_t rowid) {
+    if (LoadRowid(rowid)) {
+      src_ = Src::Reread;
+      return true;
+    }
     std::string list;
     for (int i = 0; i < ncols_; ++i) {
-      const ColumnDesc& c = cols_[static_cast<size_t>(i)];
+      const ColumnDesc& c = (*cols_)[static_cast<size_t>(i)];
       list += (i ? ", " : "") + (c.baseColumn.empty() ? std::string("NULL") : QuoteIdent(c.baseColumn));
     }
-    reread_.Reset(conn_.PrepareRaw("SELECT " + list + " FROM " + QuoteIdent(table_) + " WHERE rowid = ?"));
-    rereadIsBase_ = true;  // the next LoadRowid prepares the cursor's own re-read again
-    sq::bind_int64(reread_.st, 1, rowid);
-    int rc = sq::step(reread_.st);
-    if (rc == SQLITE_ROW) return true;
-    sq::reset(reread_.st);
+    baseRow_.Reset(conn_.PrepareRaw("SELECT " + list + " FROM " + QuoteIdent(plan_->Table()) + " WHERE rowid = ?"));
+    sq::bind_int64(baseRow_.st, 1, rowid);
+    int rc = sq::step(baseRow_.st);
+    if (rc == SQLITE_ROW) {
+      src_ = Src::Base;
+      return true;
+    }
+    sq::reset(baseRow_.st);
     if (rc != SQLITE_DONE) ThrowSqlite(conn_.Handle(), rc);
     return false;
   }
@@ -393,31 +551,32 @@ class SqliteCursor final : public Cursor {
     if (cache_.count(pos_)) return;
     std::vector<Value> row;
     row.reserve(static_cast<size_t>(ncols_));
-    for (int i = 0; i < ncols_; ++i) row.push_back(ColumnRef(stream_.st, i).ToValue());
+    for (int i = 0; i < ncols_; ++i) row.push_back(ColumnRef(stream_.st(), i).ToValue());
     cache_.emplace(pos_, std::move(row));
   }
 
   int64_t CountRows() {
-    Stmt count;
-    count.Reset(conn_.PrepareRaw("SELECT count(*) FROM (" + base_ + ")"));
-    SqliteConnection::Bind(count.st, params_);
-    int rc = sq::step(count.st);
+    Borrowed count(CursorPlan::kCount);
+    sqlite3_stmt* st = count.Get(*plan_);
+    SqliteConnection::Bind(st, params_);
+    int rc = sq::step(st);
     if (rc != SQLITE_ROW) ThrowSqlite(conn_.Handle(), rc);
-    return sq::column_int64(count.st, 0);
+    return sq::column_int64(st, 0);
   }
 
   int32_t ComputeOpenCount(bool exact) {
     auto clamp = [](int64_t v) { return static_cast<int32_t>(v > INT32_MAX ? INT32_MAX : v); };
     if (exact) {
-      total_ = CountRows();
+      ReadAhead();
+      if (!done_) total_ = CountRows();
       return clamp(total_);
     }
     if (rowid_) {
       // The table's highest rowid is a cheap upper estimate; an empty table is an exact 0.
-      Stmt est;
-      est.Reset(conn_.PrepareRaw("SELECT max(rowid) FROM " + QuoteIdent(table_)));
-      if (sq::step(est.st) == SQLITE_ROW && sq::column_type(est.st, 0) == SQLITE_INTEGER) {
-        int64_t m = sq::column_int64(est.st, 0);
+      Borrowed est(CursorPlan::kEstimate);
+      sqlite3_stmt* st = est.Get(*plan_);
+      if (sq::step(st) == SQLITE_ROW && sq::column_type(st, 0) == SQLITE_INTEGER) {
+        int64_t m = sq::column_int64(st, 0);
         return -clamp(m < 1 ? 1 : m);
       }
       return 0;
@@ -425,15 +584,31 @@ class SqliteCursor final : public Cursor {
     return -1;
   }
 
+  // Reads up to kLookAhead rows, keeping a copy of each: a result that ends within them is
+  // counted, and its rows are delivered from the copies.
+  void ReadAhead() {
+    plan_->TakeHead(head_);
+    readingAhead_ = true;
+    size_t kept = 0;
+    while (kept < kLookAhead && Step()) {
+      if (head_.size() <= kept) head_.emplace_back();
+      std::vector<Value>& row = head_[kept++];
+      row.resize(static_cast<size_t>(ncols_));
+      for (int i = 0; i < ncols_; ++i) ColumnRef(stream_.st(), i).AssignTo(row[static_cast<size_t>(i)]);
+    }
+    headCount_ = static_cast<int64_t>(kept);
+    readingAhead_ = false;
+  }
+
   void CheckChangeable(bool needRow = true) {
-    if (!rowid_) throw SqlError(table_.empty() ? SQLE_NON_UPDATEABLE_VIEW : SQLE_ONLY_ONE_TABLE);
+    if (!rowid_) throw SqlError(plan_->Table().empty() ? SQLE_NON_UPDATEABLE_VIEW : SQLE_ONLY_ONE_TABLE);
     if (readOnly_) throw SqlError(SQLE_READ_ONLY_CURSOR);
     if (needRow) CurrentRowid();  // -197 when the cursor stands on no row
   }
 
   int64_t CurrentRowid() {
     if (insertedRowid_ != 0) return insertedRowid_;
-    if (scroll_ && pos_ >= 1 && static_cast<size_t>(pos_) <= rowids_.size()) return rowids_[static_cast<size_t>(pos_ - 1)];
+    if (pos_ >= 1 && static_cast<size_t>(pos_) <= rowids_.size()) return rowids_[static_cast<size_t>(pos_ - 1)];
     if (!scroll_ && pos_ >= 1 && pos_ == streamRow_) return curRowid_;
     throw SqlError(SQLE_NO_CURRENT_ROW);
   }
@@ -442,13 +617,14 @@ class SqliteCursor final : public Cursor {
     const char* type = nullptr;
     const char* coll = nullptr;
     int notNull = 0, pk = 0, autoinc = 0;
-    if (sq::table_column_metadata(conn_.Handle(), nullptr, table_.c_str(), column.c_str(), &type, &coll, &notNull, &pk,
+    const std::string& table = plan_->Table();
+    if (sq::table_column_metadata(conn_.Handle(), nullptr, table.c_str(), column.c_str(), &type, &coll, &notNull, &pk,
                                   &autoinc) != SQLITE_OK || !pk || !type)
       return false;
     if (strcasecmp(type, "INTEGER") != 0) return false;
     // Only a table whose primary key is this one column uses it as the rowid.
     Stmt info;
-    info.Reset(conn_.PrepareRaw("SELECT count(*) FROM pragma_table_info(" + QuoteLiteral(table_) + ") WHERE pk > 0"));
+    info.Reset(conn_.PrepareRaw("SELECT count(*) FROM pragma_table_info(" + QuoteLiteral(table) + ") WHERE pk > 0"));
     return sq::step(info.st) == SQLITE_ROW && sq::column_int64(info.st, 0) == 1;
   }
 
@@ -463,7 +639,7 @@ class SqliteCursor final : public Cursor {
 
   const std::string& BaseColumn(int col) const {
     if (col < 0 || col >= ncols_) throw SqlError(SQLE_INVALID_COLUMN_NUMBER);
-    const ColumnDesc& c = cols_[static_cast<size_t>(col)];
+    const ColumnDesc& c = (*cols_)[static_cast<size_t>(col)];
     if (c.baseColumn.empty()) throw SqlError(SQLE_NON_UPDATEABLE_COLUMN);
     return c.baseColumn;
   }
@@ -478,48 +654,58 @@ class SqliteCursor final : public Cursor {
     return sq::changes(conn_.Handle());
   }
 
+  // The plan goes last: the borrowed statements below are given back to it.
+  std::shared_ptr<CursorPlan> plan_;
   SqliteConnection& conn_;
-  std::vector<ColumnDesc> cols_;
+  const std::vector<ColumnDesc>* cols_;  // the plan's, or ownCols_
+  std::vector<ColumnDesc> ownCols_;      // this cursor's own description (see FitColumns)
   std::vector<Value> params_;  // host values, bound again whenever the query runs again
-  std::string base_;           // the statement's text in SQLite's dialect
-  std::string text_;           // what the stream runs (base_ with the rowid column, or base_)
-  std::string table_;          // the one base table, empty otherwise
   bool rowid_ = false;         // the stream's last column is the base table's rowid
   bool scroll_ = true;
   bool readOnly_ = true;
   int ncols_ = 0;              // result columns the client sees
   int32_t openCount_ = 0;
 
-  Stmt stream_;
+  Borrowed stream_{CursorPlan::kStream};
   int64_t streamRow_ = 0;  // rows the stream has passed; it stands on row streamRow_ when onRow_
   bool onRow_ = false;
   bool parked_ = false;    // reset to free the snapshot; resumes by skipping streamRow_ rows
   bool done_ = false;      // stepped past the last row: total_ == streamRow_
+  bool schemaChecked_ = false;
+  bool readingAhead_ = false;
   int64_t total_ = -1;     // N, -1 while unknown
   int64_t pos_ = 0;        // 0 before first, 1..N on a row, N+1 after last
+  int64_t delivered_ = 0;  // highest position the cursor has stood on
   Src src_ = Src::None;    // where the current row's values are read from
 
+  std::vector<std::vector<Value>> head_;  // rows 1 .. headCount_ read ahead at open (storage may be longer)
+  int64_t headCount_ = 0;
   std::vector<int64_t> rowids_;                               // rowid of row k at [k-1]
   std::unordered_map<int64_t, std::vector<Value>> cache_;     // delivered rows (no rowid)
-  Stmt reread_;              // the current row read again (by rowid)
-  bool rereadIsBase_ = false;  // reread_ holds LoadBaseRow's statement, not the re-read query
+  Borrowed reread_{CursorPlan::kReread};  // the current row read again (by rowid)
+  Stmt baseRow_;               // a row the cursor's filter does not show, from the table
   int64_t insertedRowid_ = 0;  // != 0: the current row is the row PUT inserted
   int64_t curRowid_ = 0;       // rowid of the row the stream stands on (or last stood on)
 };
 
 }  // namespace
 
-std::unique_ptr<Cursor> MakeSqliteCursor(SqliteConnection& conn, const std::string& translated,
-                                         std::vector<ColumnDesc> columns, const std::vector<Value>& in,
-                                         const CursorOptions& options) {
-  return std::make_unique<SqliteCursor>(conn, translated, std::move(columns), in, options);
-}
-
 std::unique_ptr<Cursor> OpenCursor(SqlStatement& st, const std::vector<Value>& in, const CursorOptions& options) {
-  std::vector<ColumnDesc> cols;
-  bool mayVary = false;
-  st.DescribeOutput(cols, mayVary);
-  return MakeSqliteCursor(st.Conn(), st.Translated(), std::move(cols), in, options);
+  std::shared_ptr<CursorPlan>& plan = st.Plan();
+  if (!plan || plan->Stale()) {
+    std::vector<ColumnDesc> cols;
+    bool mayVary = false;
+    st.DescribeOutput(cols, mayVary);
+    plan = std::make_shared<CursorPlan>(st.Conn(), st.Translated(), std::move(cols));
+  }
+  auto cursor = std::make_unique<SqliteCursor>(plan, in, options);
+  // The schema changed since the statement was prepared: prepared again, a DESCRIBE of it and
+  // the next open's plan see the tables as they are now.
+  if (plan->Stale()) {
+    plan.reset();
+    st.Reprepare();
+  }
+  return cursor;
 }
 
 }  // namespace dbl

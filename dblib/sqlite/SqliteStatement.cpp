@@ -2,6 +2,8 @@
 // carries out itself.
 #include "dblib/sqlite/SqliteStatement.h"
 
+#include "dblib/sqlite/SqliteCursor.h"
+
 #include <cctype>
 #include <cstring>
 #include <functional>
@@ -528,12 +530,27 @@ SqlStatement::SqlStatement(SqliteConnection& conn, std::string text, std::string
   if (const char* s = sq::sql(st_)) translated_ = s;
 }
 
-SqlStatement::~SqlStatement() { sq::finalize(st_); }
+SqlStatement::~SqlStatement() {
+  plan_.reset();  // its statements go before the statement's own
+  sq::finalize(st_);
+}
+
+void SqlStatement::Reprepare() {
+  sqlite3_stmt* fresh = conn_.PrepareRaw(translated_);
+  sq::finalize(st_);
+  st_ = fresh;
+}
 
 bool SqlStatement::HasResultSet() const { return sq::column_count(st_) > 0; }
 
 void SqlStatement::DescribeOutput(std::vector<ColumnDesc>& out, bool& mayVary) {
   mayVary = false;
+  // A cursor found that the schema changed under its plan: the statement itself is prepared
+  // again, so that it describes the tables as they are now.
+  if (plan_ && plan_->Stale()) {
+    plan_.reset();
+    Reprepare();
+  }
   DescribeColumns(conn_, st_, translated_, out);
 }
 

@@ -27,6 +27,8 @@ void RegisterConnectionFunctions(SqliteConnection& conn);
 // First keywords of a statement, upper-cased, comments and blanks skipped (at most n).
 std::vector<std::string> LeadingWords(std::string_view text, size_t n);
 
+class CursorPlan;  // dblib/sqlite/SqliteCursor.h
+
 class SqlStatement : public Statement {
  public:
   SqlStatement(SqliteConnection& conn, std::string text, std::string translated, bool definesObjects);
@@ -41,6 +43,10 @@ class SqlStatement : public Statement {
   const std::string& Translated() const { return translated_; }
   sqlite3_stmt* Raw() const { return st_; }
   SqliteConnection& Conn() const { return conn_; }
+  // What its cursors keep from one open to the next (made and renewed by the cursor unit).
+  std::shared_ptr<CursorPlan>& Plan() { return plan_; }
+  // Prepares the statement again (the schema changed), so that describing it sees the change.
+  void Reprepare();
 
  private:
   SqliteConnection& conn_;
@@ -48,6 +54,7 @@ class SqlStatement : public Statement {
   std::string translated_;  // what SQLite runs (variables resolved)
   bool definesObjects_;     // CREATE/ALTER/DROP: commit before and after
   sqlite3_stmt* st_ = nullptr;  // owned
+  std::shared_ptr<CursorPlan> plan_;
 };
 
 }  // namespace dbl

@@ -307,6 +307,190 @@ TEST_F(CursorTest, OpenReportsExactCountWhenAskedElseAnEstimate) {
   EXPECT_LT(ca.sqlerrd[2], 0);
 }
 
+// One prepared statement opened again and again with a new bound value: each open counts and
+// delivers exactly its own result, whether it ends within the rows an open reads ahead or not.
+TEST_F(CursorTest, ReopenedStatementCountsAndDeliversEachResultExactly) {
+  MakeRows(100);
+  ASSERT_EQ(Exec("SET TEMPORARY OPTION row_counts = 'On'"), 0) << Message(ca);
+  std::string text = "SELECT id FROM t WHERE id <= ? ORDER BY id";
+  dbpp_prepare(&ca, nullptr, kProg, &stmt, text.data(), nullptr, 0);
+  ASSERT_EQ(ca.sqlcode, 0) << Message(ca);
+  dbpp_declare(&ca, name.data(), nullptr, kProg, &stmt, CUR_READ_ONLY);
+  SQLDA* in = alloc_sqlda(1);
+  das.push_back(in);
+  int limit = 0;
+  in->sqld = 1;
+  in->sqlvar[0].sqltype = DT_INT | 1;
+  in->sqlvar[0].sqllen = 4;
+  in->sqlvar[0].sqldata = &limit;
+  *in->sqlvar[0].sqlind = 0;
+  SQLDA* da = IntBlock(10);
+  for (int n : {0, 1, 31, 32, 33, 100, 5, 64}) {
+    SCOPED_TRACE("limit " + std::to_string(n));
+    limit = n;
+    dbpp_open(&ca, name.data(), nullptr, kProg, &stmt, in, 0, 0, CUR_READ_ONLY);
+    ASSERT_EQ(ca.sqlcode, 0) << Message(ca);
+    open = true;
+    EXPECT_EQ(ca.sqlerrd[2], n);
+    std::vector<int> seen;
+    while (FetchArray(FETCH_RELATIVE, 1, da, 10) == 0)
+      for (int r = 0; r < ca.sqlerrd[2]; ++r) seen.push_back(ints[static_cast<size_t>(r)]);
+    std::vector<int> want(static_cast<size_t>(n));
+    for (int k = 0; k < n; ++k) want[static_cast<size_t>(k)] = k + 1;
+    EXPECT_EQ(seen, want);
+    if (n > 0) {
+      EXPECT_EQ(FetchId(FETCH_ABSOLUTE, 1), 1);
+      EXPECT_EQ(FetchId(FETCH_ABSOLUTE, -1), n);
+    }
+    dbpp_close(&ca, name.data());
+    open = false;
+  }
+}
+
+// A table changed between two opens of a statement prepared before: the second open describes
+// and delivers the table as it is now.
+TEST_F(CursorTest, ReopenAfterTheTableChangedDeliversItsNewColumns) {
+  if (OnPostgres()) GTEST_SKIP() << "a server statement is prepared again by the server itself";
+  MakeRows(3);
+  std::string text = "SELECT * FROM t ORDER BY id";
+  dbpp_prepare(&ca, nullptr, kProg, &stmt, text.data(), nullptr, 0);
+  ASSERT_EQ(ca.sqlcode, 0) << Message(ca);
+  dbpp_declare(&ca, name.data(), nullptr, kProg, &stmt, CUR_READ_ONLY);
+  dbpp_open(&ca, name.data(), nullptr, kProg, &stmt, nullptr, 0, 0, CUR_READ_ONLY);
+  ASSERT_EQ(ca.sqlcode, 0) << Message(ca);
+  EXPECT_EQ(FetchId(FETCH_RELATIVE, 1), 1);
+  dbpp_close(&ca, name.data());
+  MustExec("ALTER TABLE t ADD extra INTEGER DEFAULT 41");
+  MustExec("UPDATE t SET extra = id + 40");
+  MustExec("COMMIT");
+  dbpp_open(&ca, name.data(), nullptr, kProg, &stmt, nullptr, 0, 0, CUR_READ_ONLY);
+  ASSERT_EQ(ca.sqlcode, 0) << Message(ca);
+  open = true;
+  SQLDA* row = alloc_sqlda(4);
+  das.push_back(row);
+  int id = 0, qty = 0, extra = 0;
+  char nm[31];
+  row->sqld = 4;
+  row->sqlvar[0] = {DT_INT | 1, 4, &id, row->sqlvar[0].sqlind, {}};
+  row->sqlvar[1] = {DT_STRING | 1, 31, nm, row->sqlvar[1].sqlind, {}};
+  row->sqlvar[2] = {DT_INT | 1, 4, &qty, row->sqlvar[2].sqlind, {}};
+  row->sqlvar[3] = {DT_INT | 1, 4, &extra, row->sqlvar[3].sqlind, {}};
+  dbpp_fetch(&ca, name.data(), FETCH_ABSOLUTE, 2, row, 0, 0);
+  ASSERT_EQ(ca.sqlcode, 0) << Message(ca);
+  EXPECT_EQ(id, 2);
+  EXPECT_EQ(extra, 42);
+  // Once a fetch has met the change, the statement describes it too.
+  SQLDA* described = alloc_sqlda(8);
+  das.push_back(described);
+  dbpp_describe(&ca, nullptr, kProg, &stmt, described, DESCRIBE_OUTPUT);
+  ASSERT_EQ(ca.sqlcode, 0) << Message(ca);
+  EXPECT_EQ(described->sqld, 4);
+}
+
+// The rows an open reads ahead to count its result are delivered from copies; those copies
+// must hold what the stream itself delivers, for every column type, NULLs, empty values and
+// long values alike, and for cursors that find their rows again by rowid and those that keep
+// what they delivered (a join).
+TEST_F(CursorTest, RowsReadAheadAtOpenMatchTheStreamForEveryType) {
+  MustExec(
+      "CREATE TABLE v(id INTEGER PRIMARY KEY, i INTEGER, big BIGINT, d DOUBLE, n NUMERIC(20,6), s VARCHAR(40), "
+      "dt DATE, tm TIME, ts TIMESTAMP, b BINARY(8), lv LONG VARCHAR, lb LONG BINARY)");
+  MustExec("CREATE TABLE one(k INTEGER)");
+  MustExec("INSERT INTO one VALUES (1)");
+  for (int r = 1; r <= 40; ++r) {
+    const std::string k = std::to_string(r);
+    if (r % 7 == 3) {
+      MustExec("INSERT INTO v(id) VALUES (" + k + ")");  // NULL everywhere else
+      continue;
+    }
+    const std::string text = r % 5 == 0 ? "''" : "'text " + k + "'";
+    std::string lv = "'short " + k + "'";
+    if (r % 4 == 0) {
+      lv = "'";
+      for (int piece = 0; piece < 9000; ++piece) lv += "long ";
+      lv += k + "'";
+    }
+    MustExec("INSERT INTO v VALUES (" + k + ", " + std::to_string(-r * 1000) + ", " + std::to_string(r) +
+             "000000000000, " + k + ".25, " + k + "12345.123456, " + text + ", '2024-0" + std::to_string(1 + r % 9) +
+             "-1" + std::to_string(r % 10) + "', '12:34:" + std::to_string(10 + r) + "', '2001-02-03 04:05:06." +
+             std::to_string(100000 + r) + "', " + (r % 6 == 0 ? "X''" : "X'00ff" + std::string(r % 2 ? "10" : "00") + "'") +
+             ", " + lv + ", " + (r % 3 == 0 ? "X'000102'" : "NULL") + ")");
+  }
+  MustExec("COMMIT");
+  constexpr int kCols = 12;
+  const int longSize = 60000;
+  // Every column read as text (binary columns as DT_BINARY), each cell as indicator and bytes.
+  auto readAll = [&](const std::string& sql, const char* rowCounts) {
+    EXPECT_EQ(Exec(std::string("SET TEMPORARY OPTION row_counts = '") + rowCounts + "'"), 0) << Message(ca);
+    std::vector<std::string> cells;
+    if (OpenCursor(sql) != 0) {
+      ADD_FAILURE() << Message(ca);
+      return cells;
+    }
+    SQLDA* da = alloc_sqlda(kCols);
+    das.push_back(da);
+    da->sqld = kCols;
+    std::vector<std::vector<char>> bufs(kCols, std::vector<char>(LONGVARCHARSIZE(longSize)));
+    for (int c = 0; c < kCols; ++c) {
+      char* p = bufs[static_cast<size_t>(c)].data();
+      da->sqlvar[c].sqldata = p;
+      if (c >= 10) {
+        da->sqlvar[c].sqltype = static_cast<short>((c == 10 ? DT_LONGVARCHAR : DT_LONGBINARY) | 1);
+        reinterpret_cast<LONGVARCHAR*>(p)->array_len = longSize;
+        continue;
+      }
+      da->sqlvar[c].sqltype = static_cast<short>((c == 9 ? DT_BINARY : DT_STRING) | 1);
+      da->sqlvar[c].sqllen = 100;
+    }
+    for (;;) {
+      dbpp_fetch(&ca, name.data(), FETCH_RELATIVE, 1, da, 0, 0);
+      if (ca.sqlcode == SQLE_NOTFOUND) break;
+      if (ca.sqlcode < 0) {
+        ADD_FAILURE() << Message(ca);
+        break;
+      }
+      for (int c = 0; c < kCols; ++c) {
+        const char* p = bufs[static_cast<size_t>(c)].data();
+        std::string cell = std::to_string(*da->sqlvar[c].sqlind) + ":";
+        if (*da->sqlvar[c].sqlind >= 0) {
+          if (c >= 10) {
+            auto* l = reinterpret_cast<const LONGVARCHAR*>(p);
+            cell.append(l->array, l->stored_len);
+          } else if (c == 9) {
+            auto* b = reinterpret_cast<const BINARY*>(p);
+            cell.append(b->array, b->len);
+          } else {
+            cell += p;
+          }
+        }
+        cells.push_back(std::move(cell));
+      }
+    }
+    dbpp_close(&ca, name.data());
+    open = false;
+    dbpp_dropstmt(&ca, nullptr, kProg, &stmt);
+    return cells;
+  };
+  const std::string cols = "v.id, i, big, d, n, s, dt, tm, ts, b, lv, lb";
+  for (const std::string& sql : {"SELECT " + cols + " FROM v ORDER BY id",
+                                 "SELECT " + cols + " FROM v JOIN one ON one.k = 1 ORDER BY v.id"}) {
+    SCOPED_TRACE(sql);
+    std::vector<std::string> streamed = readAll(sql, "Off");
+    std::vector<std::string> readAhead = readAll(sql, "On");
+    ASSERT_EQ(streamed.size(), static_cast<size_t>(40 * kCols));
+    EXPECT_EQ(readAhead, streamed);
+    // The values themselves, not just agreement: a NULL row, an empty text, a long value.
+    EXPECT_EQ(streamed[2 * kCols + 5], "-1:");
+    EXPECT_EQ(streamed[4 * kCols + 5], "0:");
+    EXPECT_EQ(streamed[3 * kCols + 10], "0:" + [] {
+      std::string l;
+      for (int k = 0; k < 9000; ++k) l += "long ";
+      return l + "4";
+    }());
+    EXPECT_EQ(streamed[5 * kCols + 11], std::string("0:\0\1\2", 5));
+  }
+}
+
 // Resident memory of this process in KiB.
 long ResidentKiB() {
   std::ifstream f("/proc/self/statm");
