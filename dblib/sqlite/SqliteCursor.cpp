@@ -8,6 +8,7 @@
 
 #include "dblib/sql/Dialect.h"
 #include "dblib/sqlite/SqliteEngine.h"
+#include "dblib/sqlite/RowidList.h"
 #include "dblib/sqlite/SqliteErrors.h"
 #include "dblib/sqlite/SqliteStatement.h"
 #include "dblib/sqlite/StatementSeams.h"
@@ -286,7 +287,7 @@ class SqliteCursor final : public Cursor {
     for (const auto& [col, v] : changes) {
       if (v.kind != Value::Kind::Integer || !IsRowidAlias(BaseColumn(col))) continue;
       if (insertedRowid_ == rowid && insertedRowid_ != 0) insertedRowid_ = v.i;
-      if (pos_ >= 1 && static_cast<size_t>(pos_) <= rowids_.size()) rowids_[static_cast<size_t>(pos_ - 1)] = v.i;
+      if (pos_ >= 1 && static_cast<size_t>(pos_) <= rowids_.size()) rowids_.set(static_cast<size_t>(pos_ - 1), v.i);
       if (!scroll_ && pos_ == streamRow_) curRowid_ = v.i;
       rowid = v.i;
     }
@@ -309,7 +310,7 @@ class SqliteCursor final : public Cursor {
     // The row leaves the result: the cursor stands between its neighbours, so the next
     // FETCH NEXT delivers the row that followed it.
     bool streamOnIt = streamRow_ == pos_;
-    if (static_cast<size_t>(pos_) <= rowids_.size()) rowids_.erase(rowids_.begin() + (pos_ - 1));
+    if (static_cast<size_t>(pos_) <= rowids_.size()) rowids_.erase(static_cast<size_t>(pos_ - 1));
     DropHeadRow(pos_);
     if (streamRow_ >= pos_) --streamRow_;
     if (streamOnIt) onRow_ = false;  // the stream still stands on the deleted row
@@ -497,7 +498,7 @@ class SqliteCursor final : public Cursor {
         return true;
       }
       // Deleted since the cursor passed it: the row has left the result.
-      rowids_.erase(rowids_.begin() + (n - 1));
+      rowids_.erase(static_cast<size_t>(n - 1));
       DropHeadRow(n);
       --streamRow_;
       if (total_ >= 0) --total_;
@@ -680,7 +681,7 @@ class SqliteCursor final : public Cursor {
 
   std::vector<std::vector<Value>> head_;  // rows 1 .. headCount_ read ahead at open (storage may be longer)
   int64_t headCount_ = 0;
-  std::vector<int64_t> rowids_;                               // rowid of row k at [k-1]
+  RowidList rowids_;                                          // rowid of row k at [k-1]
   std::unordered_map<int64_t, std::vector<Value>> cache_;     // delivered rows (no rowid)
   Borrowed reread_{CursorPlan::kReread};  // the current row read again (by rowid)
   Stmt baseRow_;               // a row the cursor's filter does not show, from the table

@@ -2,7 +2,8 @@
 // scrolling on top of one forward stream per cursor:
 //
 //   - A SELECT over one base table runs with that table's rowid as an extra, hidden column.
-//     The cursor remembers the rowid of every row it has passed (8 bytes a row), re-reads rows
+//     The cursor remembers the rowid of every row it has passed (RowidList: a few bytes per
+//     4096 rows for a result in rowid order, 8 bytes a row otherwise), re-reads rows
 //     behind the stream by rowid, and re-reads the current row by rowid for FETCH RELATIVE 0
 //     (so a change another connection committed is seen). Such a cursor can be updated.
 //   - Any other SELECT (joins, grouping, ...) keeps the rows it has delivered; a row it skipped
