@@ -205,7 +205,10 @@ class SqliteCursor final : public Cursor {
       pos_ = total_ + 1;
       return false;
     }
-    if (n > delivered_ && n <= headCount_) return FromHead(n);
+    // A row read ahead at open, not passed yet, or the one the cursor stands on (a forward-only
+    // cursor may fetch that one again, as it may the row its stream stands on).
+    if (n <= headCount_ && (n > delivered_ || (n == delivered_ && src_ != Src::Cache && !(scroll_ && !rowid_))))
+      return FromHead(n);
     if (n > streamRow_) return AdvanceTo(n);
     if (n == streamRow_ && onRow_ && !parked_) {
       pos_ = n;
