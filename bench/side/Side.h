@@ -22,7 +22,8 @@
 //               statement in one transaction (the table is emptied first, not timed)
 //     scan      SELECT i, s FROM m: every row, both values read (the 10 000 000-row read whose
 //               peak memory the driver takes)
-//     backward  (ours) the fetch read forward with Next, then with Last and Prev to the start
+//     backward  (ours) the first <count> rows of the fetch read forward with Next, then with
+//               Last and Prev to the start
 //     fetch-dblib (ours) the fetch read through the client library's block fetch alone
 #pragma once
 
