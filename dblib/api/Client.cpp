@@ -7,6 +7,7 @@
 #endif
 
 #include "dblib/engine/Cursor.h"
+#include "dblib/sql/Describe.h"
 
 namespace dbl {
 namespace {
@@ -135,6 +136,21 @@ short ClientConnection::Store(short requested, std::unique_ptr<Statement> st, ui
 Statement* ClientConnection::Find(short number) const {
   auto it = statements_.find(number);
   return it == statements_.end() ? nullptr : it->second.st.get();
+}
+
+const std::vector<short>& ClientConnection::InputTypesOf(short number) {
+  static const std::vector<short> none;
+  auto it = statements_.find(number);
+  if (it == statements_.end()) return none;
+  Slot& s = it->second;
+  if (!s.inputTypesKnown) {
+    std::vector<ParamDesc> params;
+    s.st->DescribeInput(params);
+    // One per marker, as the input descriptor has them (output-only ones included).
+    for (const ParamDesc& p : params) s.inputTypes.push_back(p.sqltype);
+    s.inputTypesKnown = true;
+  }
+  return s.inputTypes;
 }
 
 uint32_t ClientConnection::OptionsOf(short number) const {

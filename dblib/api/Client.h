@@ -51,6 +51,8 @@ class ClientConnection : public MessageSink {
   short Store(short requested, std::unique_ptr<Statement> st, uint32_t options);
   Statement* Find(short number) const;
   uint32_t OptionsOf(short number) const;
+  // The DT_ codes DESCRIBE INPUT gives the statement's markers, found once.
+  const std::vector<short>& InputTypesOf(short number);
   void Drop(short number);
   CursorSlot* FindCursor(const char* name);
   CursorSlot& DeclareCursor(const std::string& name);
@@ -70,6 +72,8 @@ class ClientConnection : public MessageSink {
   struct Slot {
     std::unique_ptr<Statement> st;
     uint32_t options = 0;
+    std::vector<short> inputTypes;  // valid when inputTypesKnown
+    bool inputTypesKnown = false;
   };
   std::map<short, Slot> statements_;
   // Numbers to hand out without probing: below next_, every number is in statements_ or in

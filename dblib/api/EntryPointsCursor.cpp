@@ -101,7 +101,9 @@ void Open(SQLCA* sqlca, char* cursor, char* stmt_name, char* progname, short* st
       if (isolation < 0 || isolation > 3) throw SqlError(SQLE_INVALID_OPTION_SETTING, {"isolation_level"});
       opts.isolation = isolation;
     }
-    std::vector<Value> inputs = ReadInputs(in, *cc.conn);
+    const short number = slot->stmtnum;
+    std::vector<Value> inputs =
+        ReadInputs(in, *cc.conn, [&]() -> const std::vector<short>& { return cc.InputTypesOf(number); });
     EngineRequest r(cc);
     opts.exactCount = OptionOn(*cc.conn, "row_counts");
     if (c.debug) c.CallDebug("open " + std::string(cursor) + ": " + st->Text());

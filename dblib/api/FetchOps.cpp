@@ -13,8 +13,10 @@ namespace {
 
 // The absolute position a (type, offset) pair asks for; may lie outside 1..N.
 int64_t Target(Cursor& c, unsigned type, int32_t offset) {
+  const bool heldBack = c.heldBack;
+  c.heldBack = false;
   if (type == FETCH_ABSOLUTE) return offset >= 0 ? offset : c.Total() + 1 + offset;
-  if (type == FETCH_RELATIVE) return c.Position() + offset;
+  if (type == FETCH_RELATIVE) return c.Position() - (heldBack ? 1 : 0) + offset;
   throw SqlError(SQLE_INVALID_FETCH_POSITION);
 }
 
@@ -73,6 +75,7 @@ FetchOutcome Fetch(Cursor& c, unsigned offsetType, int32_t offset, SQLDA* da, un
   FetchOutcome r;
   if (offsetType == FETCH_RELATIVE && offset == 0) {
     // Re-read the current row as the database holds it now.
+    c.heldBack = false;
     if (!c.Refresh((options & FETCH_OPT_FOR_UPDATE) != 0)) return FetchOutcome{SQLE_NOTFOUND, 0};
   } else if (!Position(c, Target(c, offsetType, offset), r)) {
     return r;
@@ -101,6 +104,7 @@ FetchOutcome FetchArray(Cursor& c, unsigned offsetType, int32_t offset, SQLDA* d
 
   FetchOutcome out;
   if (offsetType == FETCH_RELATIVE && offset == 0) {
+    c.heldBack = false;
     if (!c.Refresh((options & FETCH_OPT_FOR_UPDATE) != 0)) return FetchOutcome{SQLE_NOTFOUND, 0};
   } else if (!Position(c, Target(c, offsetType, offset), out)) {
     return out;
@@ -121,7 +125,18 @@ FetchOutcome FetchArray(Cursor& c, unsigned offsetType, int32_t offset, SQLDA* d
       if (c.Scrollable() && !afterLastOnShortBlock) c.MoveTo(next - 1);
       break;
     }
-    if (DeliverRow(c, da->sqlvar + delivered * cols, cols) == SQLE_TRUNCATED) code = SQLE_TRUNCATED;
+    int rowCode = 0;
+    try {
+      rowCode = DeliverRow(c, da->sqlvar + delivered * cols, cols);
+    } catch (const SqlError& e) {
+      if (e.Code() != SQLE_CONVERSION_ERROR && e.Code() != SQLE_OVERFLOW_ERROR) throw;
+      // The block ends before this row; the fetch that comes to it reports it. A cursor that
+      // can step back does so; one that cannot stays and counts the row as still ahead.
+      if (c.Scrollable()) c.MoveTo(next - 1);
+      else c.heldBack = true;
+      break;
+    }
+    if (rowCode == SQLE_TRUNCATED) code = SQLE_TRUNCATED;
     ++delivered;
   }
   return FetchOutcome{code, static_cast<int32_t>(delivered)};

@@ -10,6 +10,11 @@
 // just after the last row; > 0 further beyond the end, < 0 further before the start); a block
 // fetch returns the rows delivered (100 only when there was no row at all) and leaves the
 // cursor on the last row delivered; GET DATA returns the full length of the value.
+//
+// A row with a value that cannot be delivered (-157, -158: a stored value its column's type
+// cannot hold) fails the fetch that reaches it first in its block, with the cursor on that row,
+// so the next FETCH NEXT goes on behind it; a block fetch stops before such a row and delivers
+// the rows ahead of it. So a bad value costs its own row and nothing else.
 #pragma once
 
 #include <cstdint>

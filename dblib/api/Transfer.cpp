@@ -6,7 +6,7 @@
 
 namespace dbl {
 
-std::vector<Value> ReadInputs(const SQLDA* da, Connection& conn) {
+std::vector<Value> ReadInputs(const SQLDA* da, Connection& conn, const InputTypes& destTypes) {
   std::vector<Value> vals;
   if (!da) return vals;
   if (da->sqld < 0 || da->sqld > da->sqln) throw SqlError(SQLE_SQLDA_TOO_SMALL);
@@ -14,8 +14,13 @@ std::vector<Value> ReadInputs(const SQLDA* da, Connection& conn) {
   for (int i = 0; i < da->sqld; ++i) {
     Value v;
     std::string varName;
+    short dest = 0;
+    if ((da->sqlvar[i].sqltype & DT_TYPES) == DT_TIMESTAMP_STRUCT && destTypes) {
+      const std::vector<short>& types = destTypes();
+      if (size_t(i) < types.size()) dest = types[size_t(i)];
+    }
     // A variable that takes no part still stands for its marker: it sends NULL.
-    if (ReadValue(da->sqlvar[i], 0, v, &varName) && !varName.empty()) {
+    if (ReadValue(da->sqlvar[i], dest, v, &varName) && !varName.empty()) {
       if (!conn.GetVariable(varName, v)) throw SqlError(SQLE_VARIABLE_NOT_FOUND, {varName});
     }
     vals.push_back(std::move(v));

@@ -5,6 +5,7 @@
 // and warning 101, NULL as indicator -1 (-181 without indicator).
 #pragma once
 
+#include <functional>
 #include <vector>
 
 #include "dblib/engine/Engine.h"
@@ -12,9 +13,13 @@
 
 namespace dbl {
 
+// The DT_ codes of a statement's markers as DESCRIBE INPUT gives them (0 where unknown).
+using InputTypes = std::function<const std::vector<short>&()>;
+
 // Values of sqlvar[0 .. sqld-1]; an indicator < 0 sends NULL. -759 for unknown types,
-// -260 for an unknown DT_VARIABLE name. A NULL SQLDA gives no values.
-std::vector<Value> ReadInputs(const SQLDA* da, Connection& conn);
+// -260 for an unknown DT_VARIABLE name. A NULL SQLDA gives no values. destTypes (asked only
+// when a date-time record is sent) tells a record for a DATE marker from one for a TIMESTAMP.
+std::vector<Value> ReadInputs(const SQLDA* da, Connection& conn, const InputTypes& destTypes = {});
 // Writes vals into sqlvar[0 .. n-1]; -182 when the SQLDA has fewer variables than values.
 // Returns 101 when a value was truncated, else 0.
 int WriteOutputs(SQLDA* da, const std::vector<Value>& vals);

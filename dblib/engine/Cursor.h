@@ -98,6 +98,11 @@ class Cursor {
   // Column() then reads the row as stored.
   virtual void Insert(const ColumnValues& values);
 
+  // Set by a block fetch that stopped before a row it could not deliver (a value that does
+  // not convert) on a cursor that cannot step back: the cursor stands on that row, but for
+  // the client it is still ahead, so the next relative move counts from the row before it.
+  bool heldBack = false;
+
  protected:
   [[noreturn]] void RefuseChange() const;
 };

@@ -19,6 +19,7 @@
 
 #include "dblib/proc/ProcRun.h"
 #include "dblib/sql/Errors.h"
+#include "dblib/sql/Fit.h"
 
 namespace dbl {
 
@@ -105,6 +106,12 @@ bool EndsWork(const ProcStmt& s) {
 std::string Upper(std::string_view s) {
   std::string r(s);
   for (char& c : r) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return r;
+}
+
+std::string Lower(std::string_view s) {
+  std::string r(s);
+  for (char& c : r) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return r;
 }
 
@@ -513,7 +520,7 @@ Flow Runner::ExecStmt(const ProcStmt& s) {
     }
     case K::WaitFor: {
       int64_t ms = ParseDelay(Unquote(s.text));
-      if (ms < 0) throw SqlError(SQLE_CONVERSION_ERROR, {Unquote(s.text), "time"});
+      if (ms < 0) throw SqlError(SQLE_CONVERSION_ERROR, {Unquote(s.text), WithArticle("time")});
       if (!host_.Wait(ms)) throw SqlError(SQLE_INTERRUPTED);
       return {};
     }
@@ -617,11 +624,15 @@ ProcCallResult RunProc(const ProcDef& def, const std::vector<std::optional<Value
   }
 }
 
-Value CoerceToType(const Value& v, std::string_view type) {
+Value CoerceToType(const Value& value, std::string_view type) {
+  if (value.IsNull()) return value;
+  // A typed variable holds what a column of its type holds (refusing what does not fit), in
+  // the storage class its type asks for.
+  const Value v = FittedValue(ColumnTypeOf(type), value, FitRules{});
   if (v.IsNull()) return v;
   std::string t = Upper(type);
   auto has = [&](const char* w) { return t.find(w) != std::string::npos; };
-  auto fail = [&]() -> Value { throw SqlError(SQLE_CONVERSION_ERROR, {v.ToText(), std::string(type)}); };
+  auto fail = [&]() -> Value { throw SqlError(SQLE_CONVERSION_ERROR, {v.ToText(), WithArticle(Lower(type))}); };
   if (has("BINARY") || has("BLOB") || has("IMAGE")) {
     if (v.kind == Value::Kind::Blob) return v;
     return Value::Blob(v.kind == Value::Kind::Text ? v.bytes : v.ToText());

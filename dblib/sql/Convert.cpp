@@ -82,10 +82,8 @@ std::string Quoted(const ValueRef& v) {
   return std::string(buf, NumberText(v, buf, sizeof buf));
 }
 
-[[noreturn]] void CannotConvert(const ValueRef& v, short dt) {
-  throw SqlError(SQLE_CONVERSION_ERROR, {Quoted(v), TypeName(dt)});
-}
-[[noreturn]] void OutOfRange(const ValueRef& v) { throw SqlError(SQLE_OVERFLOW_ERROR, {Quoted(v)}); }
+void CannotConvert(const ValueRef& v, short dt) { ThrowCannotConvert(v, dt); }
+void OutOfRange(const ValueRef& v) { ThrowOutOfRange(v); }
 
 std::string_view Trimmed(const char* p, size_t n) {
   std::string_view s(p ? p : "", n);
@@ -218,6 +216,12 @@ bool IsCharTarget(short base) {
 
 }  // namespace
 
+void ThrowCannotConvert(const ValueRef& v, short dt) {
+  throw SqlError(SQLE_CONVERSION_ERROR, {Quoted(v), WithArticle(TypeName(dt))});
+}
+
+void ThrowOutOfRange(const ValueRef& v) { throw SqlError(SQLE_OVERFLOW_ERROR, {Quoted(v)}); }
+
 const char* TypeName(short dt) {
   switch (dt & DT_TYPES) {
     case DT_DATE: return "date";
@@ -327,6 +331,8 @@ size_t FormatInto(const DateTimeParts& p, short kind, char* buf) {
   return static_cast<size_t>(n);
 }
 }  // namespace
+
+size_t FormatDateTimeInto(const DateTimeParts& p, short kind, char* buf) { return FormatInto(p, kind, buf); }
 
 std::string FormatDateTime(const DateTimeParts& p, short kind) {
   char buf[40];
@@ -559,7 +565,8 @@ bool ReadValue(const SQLVAR& var, short destType, Value& out, std::string* varNa
       std::memcpy(&rec, d, sizeof rec);
       bool valid = false;
       DateTimeParts p = FromRecord(rec, valid);
-      if (!valid) throw SqlError(SQLE_CONVERSION_ERROR, {"date-time record", TypeName(destType ? destType : DT_TIMESTAMP)});
+      if (!valid)
+        throw SqlError(SQLE_CONVERSION_ERROR, {"date-time record", WithArticle(TypeName(destType ? destType : DT_TIMESTAMP))});
       short dest = static_cast<short>(destType & DT_TYPES);
       short kind = 0;
       if (dest == DT_DATE) kind = DT_DATE;

@@ -40,6 +40,8 @@ bool ParseDateTime(std::string_view text, DateTimeParts& out);
 // DT_TIMESTAMP "YYYY-MM-DD HH:MM:SS.SSS". Storage form (kind 0): the shortest exact one
 // (no fraction when it is 0, milliseconds when they suffice, else microseconds).
 std::string FormatDateTime(const DateTimeParts& p, short kind);
+// The same into buf (at least 40 bytes) without allocating; returns the length.
+size_t FormatDateTimeInto(const DateTimeParts& p, short kind, char* buf);
 void ToRecord(const DateTimeParts& p, SQLDATETIME& rec);  // fills day_of_week / day_of_year
 DateTimeParts FromRecord(const SQLDATETIME& rec, bool& valid);
 
@@ -57,5 +59,10 @@ bool ReadValue(const SQLVAR& var, short destType, Value& out, std::string* varNa
 
 // The type name used in conversion messages ("integer", "timestamp" ...).
 const char* TypeName(short dtType);
+
+// -157 "Cannot convert <value> to <a type>" and -158 "Value <value> out of range for
+// destination", the value quoted as the messages show it (text cut at 40 bytes).
+[[noreturn]] void ThrowCannotConvert(const ValueRef& v, short dtType);
+[[noreturn]] void ThrowOutOfRange(const ValueRef& v);
 
 }  // namespace dbl

@@ -2,6 +2,7 @@
 #include "dblib/sql/Errors.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 
@@ -93,7 +94,7 @@ const ErrorText kErrors[] = {
     {-154, "37505", "Wrong number of parameters to function '%1'"},
     {-155, "42W07", "Invalid host variable"},
     {-156, "42W08", "Invalid expression near '%1'"},
-    {-157, "53018", "Cannot convert %1 to a %2"},
+    {-157, "53018", "Cannot convert %1 to %2"},  // %2 with its article: WithArticle
     {-158, "22003", "Value %1 out of range for destination"},
     {-159, "42W13", "Invalid column number"},
     {-160, "07005", "Can only describe a SELECT statement"},
@@ -204,6 +205,17 @@ const char* MessageFormatOf(int code) {
   if (code == 0) return nullptr;
   if (const auto* e = Find(code)) return e->text;
   return code < 0 ? "Run time SQL error -- %1" : "Warning: %1";
+}
+
+std::string WithArticle(std::string_view typeName) {
+  std::string out(typeName);
+  if (out.empty()) return out;
+  char first = static_cast<char>(std::tolower(static_cast<unsigned char>(out[0])));
+  // "an unsigned int", "an integer", but "a unique...": the sound, not the letter, decides.
+  bool vowel = (first == 'a' || first == 'e' || first == 'i' || first == 'o' || first == 'u') &&
+               !(out.size() >= 3 && std::tolower(static_cast<unsigned char>(out[1])) == 'n' &&
+                 std::tolower(static_cast<unsigned char>(out[2])) == 'i');
+  return (vowel ? "an " : "a ") + out;
 }
 
 std::string FormatMessage(int code, const std::vector<std::string>& args) {

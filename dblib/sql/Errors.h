@@ -36,6 +36,9 @@ const char* SqlStateOf(int code);
 const char* MessageFormatOf(int code);  // nullptr for 0
 std::string FormatMessage(int code, const std::vector<std::string>& args);
 
+// A type name with its indefinite article, for "Cannot convert %1 to %2": "an integer", "a date".
+std::string WithArticle(std::string_view typeName);
+
 // SQLCA plumbing. Clear: success and SQLCOUNT 0 (sqlerrd[1] is cumulative, left alone).
 void ClearSqlca(SQLCA* ca);
 void SetSqlca(SQLCA* ca, int code, const std::vector<std::string>& args = {});

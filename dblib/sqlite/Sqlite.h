@@ -206,5 +206,6 @@ inline void result_text(sqlite3_context* c, const char* v, int n, void (*d)(void
 inline void result_blob(sqlite3_context* c, const void* v, int n, void (*d)(void*)) { sqlite3_result_blob(c, v, n, d); }
 inline void result_error(sqlite3_context* c, const char* msg, int n) { sqlite3_result_error(c, msg, n); }
 inline void result_error_code(sqlite3_context* c, int rc) { sqlite3_result_error_code(c, rc); }
+inline void result_value(sqlite3_context* c, sqlite3_value* v) { sqlite3_result_value(c, v); }
 
 }  // namespace dbl::sq

@@ -4,9 +4,11 @@
 
 #include <strings.h>
 
+#include <optional>
 #include <unordered_map>
 
 #include "dblib/sql/Dialect.h"
+#include "dblib/sql/Fit.h"
 #include "dblib/sqlite/SqliteEngine.h"
 #include "dblib/sqlite/RowidList.h"
 #include "dblib/sqlite/SqliteErrors.h"
@@ -279,7 +281,7 @@ class SqliteCursor final : public Cursor {
     std::vector<Value> vals;
     for (const auto& [col, v] : changes) {
       sql += (vals.empty() ? "" : ", ") + QuoteIdent(BaseColumn(col)) + " = ?";
-      vals.push_back(v);
+      vals.push_back(FittedValue(WriteType(col), v, conn_.WriteRules()));
     }
     if (vals.empty()) return 0;
     sql += " WHERE rowid = ?";
@@ -330,7 +332,7 @@ class SqliteCursor final : public Cursor {
     for (const auto& [col, v] : values) {
       names += (vals.empty() ? "" : ", ") + QuoteIdent(BaseColumn(col));
       marks += vals.empty() ? "?" : ", ?";
-      vals.push_back(v);
+      vals.push_back(FittedValue(WriteType(col), v, conn_.WriteRules()));
     }
     std::string sql = "INSERT INTO " + QuoteIdent(plan_->Table()) +
                       (vals.empty() ? std::string(" DEFAULT VALUES") : " (" + names + ") VALUES (" + marks + ")");
@@ -648,6 +650,23 @@ class SqliteCursor final : public Cursor {
     return c.baseColumn;
   }
 
+  // The declared type of the base column behind result column col, as a write must meet it.
+  ColumnType WriteType(int col) {
+    if (writeTypes_.empty()) writeTypes_.resize(static_cast<size_t>(ncols_));
+    auto& slot = writeTypes_[static_cast<size_t>(col)];
+    if (!slot) {
+      const char* decl = nullptr;
+      const char* coll = nullptr;
+      int notNull = 0, pk = 0, autoinc = 0;
+      slot = ColumnType{};
+      if (sq::table_column_metadata(conn_.Handle(), nullptr, plan_->Table().c_str(), BaseColumn(col).c_str(), &decl, &coll,
+                                    &notNull, &pk, &autoinc) == SQLITE_OK &&
+          decl)
+        slot = ColumnTypeOf(std::string_view(decl));
+    }
+    return *slot;
+  }
+
   int64_t Write(const std::string& sql, const std::vector<Value>& vals) {
     conn_.BeginIfNeeded();
     Stmt w;
@@ -690,6 +709,7 @@ class SqliteCursor final : public Cursor {
   Stmt baseRow_;               // a row the cursor's filter does not show, from the table
   int64_t insertedRowid_ = 0;  // != 0: the current row is the row PUT inserted
   int64_t curRowid_ = 0;       // rowid of the row the stream stands on (or last stood on)
+  std::vector<std::optional<ColumnType>> writeTypes_;  // per result column, looked up on first write
 };
 
 }  // namespace

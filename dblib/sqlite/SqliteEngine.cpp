@@ -15,6 +15,7 @@
 #include "dblib/sqlite/SqliteErrors.h"
 #include "dblib/sqlite/SqliteStatement.h"
 #include "dblib/sqlite/Users.h"
+#include "dblib/sqlite/WriteChecks.h"
 
 namespace dbl {
 namespace fs = std::filesystem;
@@ -238,6 +239,7 @@ SqliteConnection::SqliteConnection(std::shared_ptr<SqliteDatabase> db, sqlite3* 
   RegisterAlertFunctions(*this);
   if (!database_->IsUtility()) dba_ = users::IsDba(db_, userId_);
   RegisterConnectionFunctions(*this);
+  RegisterWriteChecks(*this);
 }
 
 SqliteConnection::~SqliteConnection() {
@@ -342,6 +344,15 @@ std::string SqliteConnection::GetOption(std::string_view nameView) {
   throw SqlError(SQLE_INVALID_OPTION, {name});
 }
 
+const FitRules& SqliteConnection::WriteRules() {
+  if (!writeRulesKnown_) {
+    writeRules_.cutStrings = !OptionIsOn("string_rtruncation");
+    writeRules_.nullOnError = !OptionIsOn("conversion_error");
+    writeRulesKnown_ = true;
+  }
+  return writeRules_;
+}
+
 bool SqliteConnection::OptionIsOn(std::string_view name) {
   std::string v = UpperName(GetOption(name));
   return v == "ON" || v == "YES" || v == "TRUE" || v == "1";
@@ -352,6 +363,7 @@ void SqliteConnection::SetOption(std::string_view user, std::string_view nameVie
   std::string name(nameView);
   if (name.empty()) throw SqlError(SQLE_INVALID_OPTION, {name});
   std::string v = CheckOptionValue(name, value);
+  writeRulesKnown_ = false;
   if (temporary || Utility()) {
     tempOptions_[name] = v;
     return;

@@ -22,6 +22,7 @@
 #include <string>
 
 #include "dblib/engine/Engine.h"
+#include "dblib/sql/Fit.h"
 #include "dblib/sql/Identifiers.h"
 #include "dblib/sqlite/Sqlite.h"
 
@@ -75,9 +76,16 @@ class SqliteConnection : public Connection {
   sqlite3_stmt* PrepareRaw(const std::string& text);
   // Binds values 1..n to a prepared statement (-188 when fewer values than markers).
   static void Bind(sqlite3_stmt* st, const std::vector<Value>& in);
+  // The same, value k made to fit types[k] first where that type is checked (the bare markers
+  // of a statement that writes typed columns, WriteChecks.h).
+  void Bind(sqlite3_stmt* st, const std::vector<Value>& in, const std::vector<ColumnType>& types);
+  // The options that choose between refusing and changing a value a column cannot hold
+  // (string_rtruncation, conversion_error): read when first needed, again after SET OPTION.
+  const FitRules& WriteRules();
   static Value ColumnValue(sqlite3_stmt* st, int i);
-  // Translation of the application's dialect into SQLite's.
-  std::string Translate(std::string_view text);
+  // Translation of the application's dialect into SQLite's, values written to typed columns
+  // checked (WriteChecks.h). bareMarkers: see AddWriteChecks.
+  std::string Translate(std::string_view text, std::vector<ColumnType>* bareMarkers = nullptr);
   // Request bracket: resets the cancel flag; the progress handler calls the sink's Waiting.
   void BeginRequest() override;
   void EndRequest() override;
@@ -103,6 +111,8 @@ class SqliteConnection : public Connection {
   };
   std::map<std::string, Variable, NoCaseLess> vars_;
   long long lastWait_ = 0;
+  FitRules writeRules_;
+  bool writeRulesKnown_ = false;  // writeRules_ read from the options since the last SET OPTION
   static int Progress(void* self);
   static int Busy(void* self, int count);
 };

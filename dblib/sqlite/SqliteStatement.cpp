@@ -14,6 +14,7 @@
 #include "dblib/sql/Dialect.h"
 #include "dblib/sqlite/SqliteErrors.h"
 #include "dblib/sqlite/StatementSeams.h"
+#include "dblib/sqlite/WriteChecks.h"
 #include "dblib/sqlite/Users.h"
 
 namespace dbl {
@@ -396,7 +397,9 @@ std::vector<std::string> LeadingWords(std::string_view text, size_t n) {
 
 // ---- SqliteConnection: preparing ----
 
-std::string SqliteConnection::Translate(std::string_view text) { return TranslateDialect(*this, text); }
+std::string SqliteConnection::Translate(std::string_view text, std::vector<ColumnType>* bareMarkers) {
+  return AddWriteChecks(*this, TranslateDialect(*this, text), bareMarkers);
+}
 
 sqlite3_stmt* SqliteConnection::PrepareRaw(const std::string& textIn) {
   std::string text = textIn;
@@ -431,21 +434,37 @@ sqlite3_stmt* SqliteConnection::PrepareRaw(const std::string& textIn) {
   throw SqlError(SQLE_STATEMENT_ERROR);
 }
 
+namespace {
+void BindOne(sqlite3_stmt* st, int i, const Value& v) {
+  int rc;
+  switch (v.kind) {
+    case Value::Kind::Null: rc = sq::bind_null(st, i); break;
+    case Value::Kind::Integer: rc = sq::bind_int64(st, i, v.i); break;
+    case Value::Kind::Real: rc = sq::bind_double(st, i, v.d); break;
+    case Value::Kind::Text: rc = sq::bind_text(st, i, v.bytes.data(), int(v.bytes.size()), SQLITE_TRANSIENT); break;
+    default: rc = sq::bind_blob(st, i, v.bytes.data(), int(v.bytes.size()), SQLITE_TRANSIENT); break;
+  }
+  if (rc != SQLITE_OK) ThrowSqlite(sq::db_handle(st), rc);
+}
+}  // namespace
+
 void SqliteConnection::Bind(sqlite3_stmt* st, const std::vector<Value>& in) {
   int n = sq::bind_parameter_count(st);
   if (int(in.size()) < n) throw SqlError(SQLE_NOT_ENOUGH_HOST_VARS);
-  sqlite3* db = sq::db_handle(st);
+  for (int i = 1; i <= n; ++i) BindOne(st, i, in[size_t(i - 1)]);
+}
+
+void SqliteConnection::Bind(sqlite3_stmt* st, const std::vector<Value>& in, const std::vector<ColumnType>& types) {
+  int n = sq::bind_parameter_count(st);
+  if (int(in.size()) < n) throw SqlError(SQLE_NOT_ENOUGH_HOST_VARS);
+  Value fitted;
   for (int i = 1; i <= n; ++i) {
     const Value& v = in[size_t(i - 1)];
-    int rc;
-    switch (v.kind) {
-      case Value::Kind::Null: rc = sq::bind_null(st, i); break;
-      case Value::Kind::Integer: rc = sq::bind_int64(st, i, v.i); break;
-      case Value::Kind::Real: rc = sq::bind_double(st, i, v.d); break;
-      case Value::Kind::Text: rc = sq::bind_text(st, i, v.bytes.data(), int(v.bytes.size()), SQLITE_TRANSIENT); break;
-      default: rc = sq::bind_blob(st, i, v.bytes.data(), int(v.bytes.size()), SQLITE_TRANSIENT); break;
-    }
-    if (rc != SQLITE_OK) ThrowSqlite(db, rc);
+    const size_t k = size_t(i - 1);
+    if (k < types.size() && types[k].Checked() && !FitValue(types[k], ValueRef::Of(v), WriteRules(), fitted))
+      BindOne(st, i, fitted);
+    else
+      BindOne(st, i, v);
   }
 }
 
@@ -512,8 +531,9 @@ std::unique_ptr<Statement> SqliteConnection::Prepare(std::string_view text) {
   if (Utility() && !(w1 == "SELECT" || w1 == "VALUES"))
     throw SqlError(SQLE_PERMISSION_DENIED, {"only CREATE DATABASE and DROP DATABASE in the utility database"});
   bool defines = w1 == "CREATE" || w1 == "ALTER" || w1 == "DROP";
-  std::string translated = Translate(text);
-  return std::make_unique<SqlStatement>(*this, std::string(text), std::move(translated), defines);
+  std::vector<ColumnType> bare;
+  std::string translated = Translate(text, &bare);
+  return std::make_unique<SqlStatement>(*this, std::string(text), std::move(translated), defines, std::move(bare));
 }
 
 ExecResult SqliteConnection::ExecuteImmediate(std::string_view text) {
@@ -523,8 +543,13 @@ ExecResult SqliteConnection::ExecuteImmediate(std::string_view text) {
 
 // ---- SqlStatement ----
 
-SqlStatement::SqlStatement(SqliteConnection& conn, std::string text, std::string translated, bool definesObjects)
-    : conn_(conn), text_(std::move(text)), translated_(std::move(translated)), definesObjects_(definesObjects) {
+SqlStatement::SqlStatement(SqliteConnection& conn, std::string text, std::string translated, bool definesObjects,
+                           std::vector<ColumnType> markerTypes)
+    : conn_(conn),
+      text_(std::move(text)),
+      translated_(std::move(translated)),
+      definesObjects_(definesObjects),
+      markerTypes_(std::move(markerTypes)) {
   st_ = conn_.PrepareRaw(translated_);
   // Keep the variable-resolved text, so cursors opened later prepare what SQLite accepted.
   if (const char* s = sq::sql(st_)) translated_ = s;
@@ -565,7 +590,8 @@ ExecResult SqlStatement::Execute(const std::vector<Value>& in, std::vector<Value
   sq::clear_bindings(st_);
   ExecResult r;
   try {
-    SqliteConnection::Bind(st_, in);
+    if (markerTypes_.empty()) SqliteConnection::Bind(st_, in);
+    else conn_.Bind(st_, in, markerTypes_);
     int rows = 0, rc;
     while ((rc = sq::step(st_)) == SQLITE_ROW) {
       if (out) {

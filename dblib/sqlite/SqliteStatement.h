@@ -31,7 +31,8 @@ class CursorPlan;  // dblib/sqlite/SqliteCursor.h
 
 class SqlStatement : public Statement {
  public:
-  SqlStatement(SqliteConnection& conn, std::string text, std::string translated, bool definesObjects);
+  SqlStatement(SqliteConnection& conn, std::string text, std::string translated, bool definesObjects,
+               std::vector<ColumnType> markerTypes = {});
   ~SqlStatement() override;
   const std::string& Text() const override { return text_; }
   void DescribeOutput(std::vector<ColumnDesc>& out, bool& mayVary) override;
@@ -53,6 +54,7 @@ class SqlStatement : public Statement {
   std::string text_;        // as the application wrote it
   std::string translated_;  // what SQLite runs (variables resolved)
   bool definesObjects_;     // CREATE/ALTER/DROP: commit before and after
+  std::vector<ColumnType> markerTypes_;  // per marker: the typed column a bare value goes to
   sqlite3_stmt* st_ = nullptr;  // owned
   std::shared_ptr<CursorPlan> plan_;
 };
