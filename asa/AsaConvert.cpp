@@ -7,6 +7,7 @@
 
 #include "asa/AsaSQLInternal.h"
 #include "asa/ZylAsa.h"
+#include "host/Messages.h"
 
 using namespace zylasa;
 
@@ -178,10 +179,10 @@ Variant TAsaSQL::GetFieldData(uint8_t* Buffer, int32_t Offset, int32_t Size, TZy
       return Variant(V);
     }
     case ztInt64: {
-      // The host's Variant of this framework version carries no 64-bit integer.
+      // Exactly, as a 64-bit integer Variant: a double would lose the digits above 2^53.
       int64_t V;
       std::memcpy(&V, P, sizeof V);
-      return Variant(static_cast<double>(V));
+      return Variant(static_cast<long long>(V));
     }
     case ztFloat:
     case ztCurrency: {
@@ -262,6 +263,37 @@ void TAsaSQL::GetFieldDataInto(Variant& Value, uint8_t* Buffer, int32_t Offset, 
 
 // ---- Variant to buffer ---------------------------------------------------------------------------
 
+namespace {
+
+// A value this field cannot take raises the host's conversion error, before any byte of the
+// buffer is written: the record keeps what it held.
+[[noreturn]] void CannotTake(const Variant& Value, const char* FieldKind) {
+  throw EVariantTypeCastError(Format(LoadResString(SVarTypeCastError), {VarTypeAsText(Value.VarType()), FieldKind}));
+}
+
+// Text or bytes longer than the field holds: the server would refuse them (or cut them, which
+// nothing here may do silently).
+[[noreturn]] void TooLong(size_t Length, int32_t Room) {
+  throw EConvertError("Right truncation of string data: " + std::to_string(Length) + " bytes for a field of " +
+                      std::to_string(std::max(Room, 0)));
+}
+
+int64_t ExactInt64(const Variant& Value) {
+  switch (Value.VarType()) {
+    case varBoolean: return Value.AsBoolean() ? 1 : 0;
+    case varSmallint: case varInteger: case varShortInt: case varByte: case varWord: case varLongWord: case varInt64:
+      return Value.AsInt64();
+    default: break;
+  }
+  const double D = Value.AsDouble();  // raises for what is no number
+  const double R = std::nearbyint(D);  // nearest, halves to even
+  if (!(R >= -9223372036854775808.0 && R < 9223372036854775808.0))
+    throw EVariantOverflowError(Format(LoadResString(SVarOverflow), {VarTypeAsText(Value.VarType()), "Int64"}));
+  return static_cast<int64_t>(R);
+}
+
+}  // namespace
+
 void TAsaSQL::PutFieldData(uint8_t* Buffer, int32_t Offset, int32_t Size, TZyloFieldTypes FieldType,
                            const Variant& Value, TZyloBlobStream* Blob) {
   if (!Buffer) return;
@@ -271,26 +303,33 @@ void TAsaSQL::PutFieldData(uint8_t* Buffer, int32_t Offset, int32_t Size, TZyloF
   switch (FieldType) {
     case ztString: {
       if (Size <= 0) return;
-      AnsiString Text = SetVarToStr(Value);
-      size_t N = std::min(Text.size(), static_cast<size_t>(Size - 1));
-      std::memcpy(P, Text.data(), N);
+      const uint8_t* Data = nullptr;
+      size_t N = 0;
+      AnsiString Holder;
+      if (!BytesOf(Value, Data, N, Holder)) {
+        Holder = Value.AsString();  // raises for what has no text form
+        Data = reinterpret_cast<const uint8_t*>(Holder.data());
+        N = Holder.size();
+      }
+      if (N > static_cast<size_t>(Size - 1)) TooLong(N, Size - 1);
+      std::memcpy(P, Data, N);
       P[N] = 0;
       if (Oem && N) S->TranslateChar(reinterpret_cast<char*>(P), reinterpret_cast<char*>(P), true, int32_t(N));
       return;
     }
     case ztInteger: {
-      int32_t V = SetVarToInt(Value);
+      int32_t V = Value.VarType() == varBoolean ? (Value.AsBoolean() ? 1 : 0) : Value.AsInteger();
       std::memcpy(P, &V, sizeof V);
       return;
     }
     case ztInt64: {
-      int64_t V = SetVarToInt64(Value);
+      int64_t V = ExactInt64(Value);
       std::memcpy(P, &V, sizeof V);
       return;
     }
     case ztFloat:
     case ztCurrency: {
-      double V = SetVarToFloat(Value);
+      double V = Value.VarType() == varBoolean ? (Value.AsBoolean() ? 1.0 : 0.0) : Value.AsDouble();
       std::memcpy(P, &V, sizeof V);
       return;
     }
@@ -298,19 +337,26 @@ void TAsaSQL::PutFieldData(uint8_t* Buffer, int32_t Offset, int32_t Size, TZyloF
     case ztDateTime:
     case ztTime: {
       Tsqldatetime Stamp;
-      PutAsaTimeStamp(FieldType != ztTime, SetVarToDateTime(Value), Stamp);
+      PutAsaTimeStamp(FieldType != ztTime, Value.AsDateTime(), Stamp);
       std::memcpy(P, &Stamp, sizeof Stamp);
       return;
     }
-    case ztBoolean:
-      *P = SetVarToBoolean(Value) ? 1 : 0;
+    case ztBoolean: {
+      const bool V = Value.AsBoolean();
+      *P = V ? 1 : 0;
       return;
+    }
     case ztBinary: {
-      if (Value.VarType() != (varArray | varByte) || Size < 2) return;
-      size_t N = std::min(static_cast<size_t>(std::max(0, Value.ElementCount())), static_cast<size_t>(Size - 2));
+      // Bytes, or the bytes of a text.
+      const uint8_t* Data = nullptr;
+      size_t N = 0;
+      AnsiString Holder;
+      if (Size < 2) return;
+      if (!BytesOf(Value, Data, N, Holder)) CannotTake(Value, "Binary");
+      if (N > static_cast<size_t>(Size - 2)) TooLong(N, Size - 2);
       uint16_t Len = static_cast<uint16_t>(N);
       std::memcpy(P, &Len, sizeof Len);
-      if (N) std::memcpy(P + 2, VarArrayLock(Value), N);
+      if (N) std::memcpy(P + 2, Data, N);
       return;
     }
     case ztMemo:
@@ -318,12 +364,18 @@ void TAsaSQL::PutFieldData(uint8_t* Buffer, int32_t Offset, int32_t Size, TZyloF
       const uint8_t* Data = nullptr;
       size_t Len = 0;
       AnsiString Holder;
-      const bool Accepted =
-          FieldType == ztMemo ? (VarIsStr(Value) && BytesOf(Value, Data, Len, Holder))
-                              : (Value.VarType() == (varArray | varByte) && BytesOf(Value, Data, Len, Holder));
-      if (!Accepted) return;
+      if (!BytesOf(Value, Data, Len, Holder)) {
+        // A long text takes any value that has a text form; long bytes only bytes and texts.
+        if (FieldType == ztBlob || Value.IsArray()) CannotTake(Value, FieldType == ztBlob ? "Blob" : "Memo");
+        Holder = Value.AsString();
+        Data = reinterpret_cast<const uint8_t*>(Holder.data());
+        Len = Holder.size();
+      }
       if (FieldType == ztMemo && Oem && Len) {
-        // Holder is this call's own copy of the text.
+        if (Data != reinterpret_cast<const uint8_t*>(Holder.data())) {
+          Holder.assign(reinterpret_cast<const char*>(Data), Len);
+          Data = reinterpret_cast<const uint8_t*>(Holder.data());
+        }
         S->TranslateChar(Holder.data(), Holder.data(), true, static_cast<int32_t>(Len));
       }
       if (Blob) {
@@ -331,7 +383,8 @@ void TAsaSQL::PutFieldData(uint8_t* Buffer, int32_t Offset, int32_t Size, TZyloF
         if (Len) Blob->Write(Data, static_cast<int64_t>(Len));
         else Blob->Truncate();  // an empty value is still a change of the field
       } else if (Size > 0 && Len) {
-        std::memcpy(P, Data, std::min(Len, static_cast<size_t>(Size)));
+        if (Len > static_cast<size_t>(Size)) TooLong(Len, Size);
+        std::memcpy(P, Data, Len);
       }
       return;
     }

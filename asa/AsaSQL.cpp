@@ -418,7 +418,8 @@ TAsaTypeMapping zylasa::AsaMapServerType(int32_t Code, int32_t Len, int32_t Long
       M = {ztInteger, DT_INT, 4, 10, 0, 0};
       break;
     case DT_UNSINT:
-      M = {ztInteger, DT_UNSINT, 4, 10, 0, 0};
+      // Read as a 64-bit integer: values from 2^31 on do not fit the 32-bit one.
+      M = {ztInt64, DT_BIGINT, 8, 10, 0, 0};
       break;
     case DT_BIGINT:
     case DT_UNSBIGINT:
@@ -463,6 +464,17 @@ int32_t TAsaSQL::InternalGetVariableLength(TZyloFieldTypes FieldType) {
     default:
       return 0;
   }
+}
+
+TZyloFieldTypes TAsaSQL::InternalGetVariableTypeAndLength(const Variant& Value, int32_t& Length) {
+  TZyloFieldTypes Type = TZyloSQL::InternalGetVariableTypeAndLength(Value, Length);
+  // A binary variable is bound as the library's binary structure: a 16-bit length and then the
+  // bytes, so its 32767 bytes carry 32765 of them. Longer arrays go whole as long values.
+  if (Type == ztBinary && Value.ElementCount() + 2 > Length) {
+    Type = ztBlob;
+    Length = Value.ElementCount();
+  }
+  return Type;
 }
 
 int32_t TAsaSQL::InternalGetVariableExtType(TZyloFieldTypes FieldType) {

@@ -377,6 +377,7 @@ class TAsaSQL : public TZyloSQL {
   bool InternalExecute(TStrings* BlobNames) override;
   void InternalUnprepareExecute() override;
   int32_t InternalGetVariableLength(TZyloFieldTypes FieldType) override;
+  TZyloFieldTypes InternalGetVariableTypeAndLength(const Variant& Value, int32_t& Length) override;
   int32_t InternalGetVariableExtType(TZyloFieldTypes FieldType) override;
   // Statement is the address of a 16-bit statement number.
   bool InternalBindVariables(void* Statement, TZyloVariableDefs* Variables, void*& Descriptor,

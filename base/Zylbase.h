@@ -535,7 +535,9 @@ class TZyloSQL : public TComponent {
                                      int32_t ExtType, int32_t Size, int32_t Length, int32_t Precision,
                                      int32_t Decimals, bool Nulls, TZyloKeyIndicator KeyIndicator);
   void InternalClearField(TZyloFieldDef* Def, bool SetNull);
-  TZyloFieldTypes InternalGetVariableTypeAndLength(const Variant& Value, int32_t& Length);
+  // Virtual so that a binding whose variables carry more than their data (a length word) can
+  // send a value that its variable of the ordinary size would not hold whole as a long one.
+  virtual TZyloFieldTypes InternalGetVariableTypeAndLength(const Variant& Value, int32_t& Length);
   bool InternalNeedNewVariables(const Variant& Value, TZyloVariableDefs* Defs);
   void InternalSetVariables(const Variant& Value, TZyloVariableDefs* Defs);
   static bool CheckVarType(const Variant& Value, TVarType VarType);

@@ -123,19 +123,24 @@ TEST(AsaTimeStamp, TimeValuesOnDayZeroKeepNoDate) {
 }
 
 // Buffer conversions need no server: a statement without a session converts as any other.
-TEST(AsaFieldData, BinaryIsCutToTheFieldAndReadsItsDeclaredLength) {
+TEST(AsaFieldData, BinaryTakesBytesOrTextAndRefusesWhatDoesNotFit) {
   TAsaSQL Q(nullptr);
   uint8_t Buffer[5] = {0};
   const uint8_t Bytes[5] = {1, 2, 3, 4, 5};
-  Q.PutFieldData(Buffer, 0, 5, ztBinary, VarByteArrayOf(Bytes, 5), nullptr);
+  Q.PutFieldData(Buffer, 0, 5, ztBinary, VarByteArrayOf(Bytes, 3), nullptr);
   uint16_t Len;
   std::memcpy(&Len, Buffer, 2);
   EXPECT_EQ(Len, 3);
   Variant V = Q.GetFieldData(Buffer, 0, 5, ztBinary, nullptr);
   EXPECT_EQ(VarArrayToBytes(V), (std::vector<uint8_t>{1, 2, 3}));
-  // Another kind of value leaves the buffer as it was.
-  Q.PutFieldData(Buffer, 0, 5, ztBinary, Variant("text"), nullptr);
+  // More bytes than the field holds, or a value that has no bytes, raise and leave the buffer.
+  EXPECT_THROW(Q.PutFieldData(Buffer, 0, 5, ztBinary, VarByteArrayOf(Bytes, 5), nullptr), EConvertError);
+  EXPECT_THROW(Q.PutFieldData(Buffer, 0, 5, ztBinary, Variant("text"), nullptr), EConvertError);
+  EXPECT_THROW(Q.PutFieldData(Buffer, 0, 5, ztBinary, Variant(7), nullptr), EConvertError);
   EXPECT_EQ(VarArrayToBytes(Q.GetFieldData(Buffer, 0, 5, ztBinary, nullptr)), (std::vector<uint8_t>{1, 2, 3}));
+  Q.PutFieldData(Buffer, 0, 5, ztBinary, Variant("ab"), nullptr);
+  EXPECT_EQ(VarArrayToBytes(Q.GetFieldData(Buffer, 0, 5, ztBinary, nullptr)), (std::vector<uint8_t>{'a', 'b'}))
+      << "a shorter value reads back with its own length";
 }
 
 TEST(AsaFieldData, BinaryReadsAsLongAsItsStoredLength) {
@@ -150,24 +155,27 @@ TEST(AsaFieldData, BinaryReadsAsLongAsItsStoredLength) {
 TEST(AsaFieldData, ScalarsRoundTripThroughTheirBufferForms) {
   TAsaSQL Q(nullptr);
   uint8_t Buffer[64] = {0};
-  Q.PutFieldData(Buffer, 0, 8, ztInt64, Variant(9007199254740993.0), nullptr);
+  Q.PutFieldData(Buffer, 0, 8, ztInt64, Variant(9007199254740993LL), nullptr);
   Variant Big = Q.GetFieldData(Buffer, 0, 8, ztInt64, nullptr);
-  EXPECT_EQ(Big.VarType(), varDouble);
-  EXPECT_EQ(Big.AsDouble(), 9007199254740992.0);
-  int64_t Raw;
-  Q.PutFieldData(Buffer, 0, 8, ztInt64, Variant(static_cast<long long>(1) << 40), nullptr);
-  std::memcpy(&Raw, Buffer, 8);
-  EXPECT_EQ(Raw, int64_t(1) << 40);
+  EXPECT_EQ(Big.VarType(), varInt64);
+  EXPECT_EQ(Big.AsInt64(), 9007199254740993LL);
+  Q.PutFieldData(Buffer, 0, 8, ztInt64, Variant(2.5), nullptr);
+  EXPECT_EQ(Q.GetFieldData(Buffer, 0, 8, ztInt64, nullptr).AsInt64(), 2) << "halves to even";
 
-  // Text is cut at Size - 1 characters and always terminated.
+  // Text up to Size - 1 characters, always terminated; longer text raises and writes nothing.
   std::memset(Buffer, 'z', sizeof Buffer);
-  Q.PutFieldData(Buffer, 0, 6, ztString, Variant("abcdefgh"), nullptr);
+  Q.PutFieldData(Buffer, 0, 6, ztString, Variant("abcde"), nullptr);
   EXPECT_EQ(Q.GetFieldData(Buffer, 0, 6, ztString, nullptr).AsString(), "abcde");
   EXPECT_EQ(Buffer[5], 0);
   EXPECT_EQ(Buffer[6], 'z');
-  // A value that does not convert writes the neutral value of the base conversions.
-  Q.PutFieldData(Buffer, 0, 4, ztInteger, Variant("not a number"), nullptr);
-  EXPECT_EQ(Q.GetFieldData(Buffer, 0, 4, ztInteger, nullptr).AsInteger(), 0);
+  EXPECT_THROW(Q.PutFieldData(Buffer, 0, 6, ztString, Variant("abcdefgh"), nullptr), EConvertError);
+  EXPECT_EQ(Q.GetFieldData(Buffer, 0, 6, ztString, nullptr).AsString(), "abcde");
+  // A value that does not convert raises the host's conversion error; the buffer keeps its value.
+  Q.PutFieldData(Buffer, 0, 4, ztInteger, Variant(77), nullptr);
+  EXPECT_THROW(Q.PutFieldData(Buffer, 0, 4, ztInteger, Variant("not a number"), nullptr), EConvertError);
+  EXPECT_THROW(Q.PutFieldData(Buffer, 0, 4, ztInteger, Variant(5e9), nullptr), EConvertError);
+  EXPECT_THROW(Q.PutFieldData(Buffer, 0, 8, ztInt64, Variant(1e300), nullptr), EConvertError);
+  EXPECT_EQ(Q.GetFieldData(Buffer, 0, 4, ztInteger, nullptr).AsInteger(), 77);
 }
 
 TEST(AsaFieldData, ReadingIntoAVariantGivesWhatTheGeneralReadGives) {
@@ -185,8 +193,8 @@ TEST(AsaFieldData, ReadingIntoAVariantGivesWhatTheGeneralReadGives) {
       {ztDate, 24, sizeof(Tsqldatetime), Variant::FromDateTime(EncodeDate(1999, 12, 31))},
       {ztTime, 40, sizeof(Tsqldatetime), Variant::FromDateTime(EncodeTime(23, 59, 58, 987))},
       {ztDateTime, 56, sizeof(Tsqldatetime), Variant::FromDateTime(EncodeDateTime(1850, 6, 1, 6, 0, 0, 500))},
-      {ztString, 72, 40, Variant("a text longer than a small-string buffer")},
-      {ztBoolean, 112, 2, Variant(true)},
+      {ztString, 72, 41, Variant("a text longer than a small-string buffer")},
+      {ztBoolean, 113, 2, Variant(true)},
   };
   for (const Field& F : Fields) Q.PutFieldData(Buffer, F.Offset, F.Size, F.Type, F.Put, nullptr);
   Variant Into("a string the next reads must replace whole");
