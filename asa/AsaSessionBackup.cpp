@@ -76,16 +76,22 @@ bool TAsaSession::Backup(const AnsiString& Directory, TBackupType BackupType) {
     if (!CopiesDatabaseFiles(BackupType)) {
       Result = BackupFile(Dir, BackupType, DB_BACKUP_TRANS_LOG_FILE, Da.get(), Buffer.data());
     } else {
-      int Copied = 0;
-      for (int N = 0; N <= DB_BACKUP_MAX_FILE; ++N) {
-        if (!BackupFile(Dir, BackupType, N, Da.get(), Buffer.data())) break;
-        ++Copied;
+      // The database files are 0, 1, 2 ... up to the first the library does not know. A file
+      // that is there but not copied (aborted, a media or server error) fails the backup, the
+      // write file and the log included: true means every file asked for was copied.
+      bool Failed = false;
+      for (int N = 0; N <= DB_BACKUP_MAX_FILE && !Failed; ++N) {
+        bool Missing = false;
+        if (BackupFile(Dir, BackupType, N, Da.get(), Buffer.data(), &Missing)) continue;
+        Failed = N == 0 || !Missing;
+        break;
       }
-      if (Copied > 0) {
-        BackupFile(Dir, BackupType, DB_BACKUP_WRITE_FILE, Da.get(), Buffer.data());
-        BackupFile(Dir, BackupType, DB_BACKUP_TRANS_LOG_FILE, Da.get(), Buffer.data());
-        Result = true;
+      for (int N : {DB_BACKUP_WRITE_FILE, DB_BACKUP_TRANS_LOG_FILE}) {
+        bool Missing = false;
+        if (Failed || BackupFile(Dir, BackupType, N, Da.get(), Buffer.data(), &Missing)) continue;
+        Failed = !Missing;
       }
+      Result = !Failed;
     }
   } catch (...) {
     db_backup(FActiveSQLCA, DB_BACKUP_END, 0, 0, nullptr);
@@ -96,9 +102,11 @@ bool TAsaSession::Backup(const AnsiString& Directory, TBackupType BackupType) {
 }
 
 bool TAsaSession::BackupFile(const AnsiString& Directory, TBackupType BackupType, int FileNumber, SQLDA* Da,
-                             uint8_t* Buffer) {
+                             uint8_t* Buffer, bool* Missing) {
   bool Raise = GetWantExceptions();
   db_backup(FActiveSQLCA, DB_BACKUP_OPEN_FILE, FileNumber, 0, nullptr);
+  // Warning 100: the library knows no file of that number.
+  if (Missing) *Missing = FActiveSQLCA->sqlcode == SQLE_NOTFOUND;
   if (!Check(nullptr, 0, 0, Raise)) return false;
 
   // From here on the file is open in the library: close it on every path.

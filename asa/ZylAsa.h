@@ -285,7 +285,9 @@ class TAsaSession : public TZyloSession {
   using TSqldaPtr = std::unique_ptr<SQLDA, TSqldaDeleter>;
   TSqldaPtr NewStringSqlda(char* Buffer, a_sql_len Length);
   // Backup helpers (AsaSessionBackup.cpp).
-  bool BackupFile(const AnsiString& Directory, TBackupType BackupType, int FileNumber, SQLDA* Da, uint8_t* Buffer);
+  // Missing (when given) tells a file the library does not know from one that failed.
+  bool BackupFile(const AnsiString& Directory, TBackupType BackupType, int FileNumber, SQLDA* Da, uint8_t* Buffer,
+                  bool* Missing = nullptr);
   bool BackupFailure(TResourceId Message);  // raise (WantExceptions) or record with code 0
 
   SQLCA FSQLCA{};                          // the session's own communication area

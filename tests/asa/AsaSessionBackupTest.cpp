@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <filesystem>
 #include <thread>
 
@@ -159,6 +160,37 @@ TEST_F(AsaBackup, AbortRaisesWithWantExceptions) {
   EXPECT_TRUE(S->Backup(Target, btFull)) << "the backup was ended before the exception left";
 }
 
+TEST_F(AsaBackup, AbortAtEveryFileAndPagePositionFailsTheBackup) {
+  ASSERT_TRUE(S->Backup(Target, btFull)) << S->GetLastError();
+  const std::vector<TProgress> Full = Progress;
+  ASSERT_EQ(ReportedFiles().size(), 2u) << "the database and its log";
+  for (size_t At = 0; At < Full.size(); ++At) {
+    SCOPED_TRACE(Full[At].File + " page " + std::to_string(Full[At].Page));
+    const bool Raise = At % 2 == 1;
+    S->SetWantExceptions(Raise);
+    Progress.clear();
+    AbortAt = static_cast<int>(At);
+    bool Result = true;
+    try {
+      Result = S->Backup(Target, btFull);
+      EXPECT_FALSE(Raise) << "no exception";
+    } catch (const EZyloException& E) {
+      EXPECT_TRUE(Raise);
+      EXPECT_EQ(E.Message(), "User aborted backup operation.");
+      Result = false;
+    }
+    EXPECT_FALSE(Result);
+    EXPECT_EQ(S->GetLastError(), "User aborted backup operation.");
+    EXPECT_EQ(Progress.size(), At + 1) << "nothing is copied after the abort";
+  }
+  // Every aborted backup was ended: a whole one still runs.
+  AbortAt = -1;
+  S->SetWantExceptions(false);
+  Progress.clear();
+  EXPECT_TRUE(S->Backup(Target, btFull)) << S->GetLastError();
+  EXPECT_EQ(Progress.size(), Full.size());
+}
+
 TEST_F(AsaBackup, UnwritableTargetIsAMediaError) {
   S->SetWantExceptions(false);
   EXPECT_FALSE(S->Backup(Dir.File("no/such/folder"), btFull));
@@ -234,6 +266,19 @@ TEST_F(AsaBackup, CopyUnderConcurrentWritesIsConsistent) {
   int Before = 0;
   while (Written.load() < 5) std::this_thread::yield();
   Before = Written.load();
+  // The first progress call waits (at most 30 s) until the writer has committed again, so the
+  // writes are known to go on while the backup runs, however loaded the machine.
+  auto Report = S->OnBackup;
+  bool Waited = false;
+  S->OnBackup = [&](TObject* Sender, const AnsiString& BackupFile, int32_t Page, int32_t Pages, bool& Abort) {
+    if (!Waited) {
+      Waited = true;
+      const int Seen = Written.load();
+      const auto Until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+      while (Written.load() == Seen && std::chrono::steady_clock::now() < Until) std::this_thread::yield();
+    }
+    Report(Sender, BackupFile, Page, Pages, Abort);
+  };
   bool Ok = S->Backup(Target, btFull);
   int After = Written.load();
   Stop.store(true);
