@@ -351,8 +351,11 @@ class Inference {
         default: return {};
       }
     }
-    if (e - b == 2 && f.kind == Token::Word && SameIdent(f.text, "x") && t_[b + 1].kind == Token::String)
-      return {};  // x'..' blob literal is tokenised as word + string
+    if (e - b == 2 && f.kind == Token::Word && SameIdent(f.text, "x") && t_[b + 1].kind == Token::String) {
+      // x'..' (a blob literal, tokenised as word + string): binary of its byte count
+      const int digits = static_cast<int>(t_[b + 1].text.size()) - 2;
+      return Bytes(std::max(digits / 2, 1), 11);
+    }
     if (e - b == 3 && f.IsIdent() && t_[b + 1].kind == Token::Dot && t_[b + 2].IsIdent())
       return r_.Column(f.Ident(), t_[b + 2].Ident());
     if (e - b == 5 && f.IsIdent() && t_[b + 1].kind == Token::Dot && t_[b + 3].kind == Token::Dot)

@@ -18,6 +18,7 @@
 #include "dblib/proc/ProcHost.h"
 #include "dblib/proc/ProcLang.h"
 #include "dblib/proc/ProcRun.h"
+#include "dblib/sqlite/ForeignKeys.h"
 #include "dblib/sqlite/Catalog.h"
 #include "dblib/sqlite/ProcAlerts.h"
 #include "dblib/sqlite/Sqlite.h"
@@ -116,7 +117,7 @@ class ConnectionHost : public ProcHost {
       conn_.BeginIfNeeded();
       int rc;
       while ((rc = sq::step(st.get())) == SQLITE_ROW) {}
-      if (rc != SQLITE_DONE) ThrowSqlite(conn_.Handle(), rc, translated);
+      if (rc != SQLITE_DONE) ThrowWriteFailure(conn_, st.get(), rc, translated);
       return sq::changes(conn_.Handle());
     }
     // COMMIT, ROLLBACK and definitions take the statement layer's way (implicit commits,

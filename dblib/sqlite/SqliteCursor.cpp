@@ -9,6 +9,7 @@
 
 #include "dblib/sql/Dialect.h"
 #include "dblib/sql/Fit.h"
+#include "dblib/sqlite/ForeignKeys.h"
 #include "dblib/sqlite/SqliteEngine.h"
 #include "dblib/sqlite/RowidList.h"
 #include "dblib/sqlite/SqliteErrors.h"
@@ -673,7 +674,7 @@ class SqliteCursor final : public Cursor {
     w.Reset(conn_.PrepareRaw(sql));
     SqliteConnection::Bind(w.st, vals);
     int rc = sq::step(w.st);
-    if (rc != SQLITE_DONE && rc != SQLITE_ROW) ThrowSqlite(conn_.Handle(), rc, sql);
+    if (rc != SQLITE_DONE && rc != SQLITE_ROW) ThrowWriteFailure(conn_, w.st, rc, sql);
     return sq::changes(conn_.Handle());
   }
 

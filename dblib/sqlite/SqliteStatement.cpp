@@ -7,11 +7,13 @@
 #include <cctype>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <optional>
 
 #include "dblib/engine/Cursor.h"
 #include "dblib/engine/Registry.h"
 #include "dblib/sql/Dialect.h"
+#include "dblib/sqlite/ForeignKeys.h"
 #include "dblib/sqlite/SqliteErrors.h"
 #include "dblib/sqlite/StatementSeams.h"
 #include "dblib/sqlite/WriteChecks.h"
@@ -142,6 +144,76 @@ class LocalStatement : public Statement {
  private:
   std::string text_;
   Run run_;
+};
+
+// EXPLAIN <statement>: the access plan of the statement as rows of one column, "plan", one
+// step a row, indented by its depth in the plan. Executed without a cursor it has nowhere to
+// put its rows, which is an error rather than a silent success.
+class ExplainStatement : public Statement {
+ public:
+  ExplainStatement(SqliteConnection& conn, std::string text, std::string explained)
+      : conn_(conn), text_(std::move(text)), explained_(std::move(explained)) {
+    // Prepared now, so that a statement that cannot be explained fails at PREPARE.
+    sq::finalize(conn_.PrepareRaw(PlanQuery()));
+  }
+  const std::string& Text() const override { return text_; }
+  void DescribeOutput(std::vector<ColumnDesc>& out, bool& mayVary) override {
+    mayVary = false;
+    out.assign(1, PlanColumn());
+  }
+  void DescribeInput(std::vector<ParamDesc>& out) override { DescribeMarkers(explained_, out); }
+  bool HasResultSet() const override { return true; }
+  ExecResult Execute(const std::vector<Value>& in, std::vector<Value>* out) override {
+    if (!out) throw SqlError(SQLE_NOT_IMPLEMENTED, {"EXPLAIN without a cursor for its rows"});
+    std::vector<std::vector<Value>> rows = Plan(in);
+    if (rows.size() > 1) throw SqlError(SQLE_TOO_MANY_RECORDS);
+    out->clear();
+    ExecResult r;
+    if (rows.empty()) r.warning = SQLE_NOTFOUND;
+    else *out = std::move(rows[0]);
+    return r;
+  }
+  std::unique_ptr<Cursor> Open(const std::vector<Value>& in, const CursorOptions&) override {
+    return MakeRowsCursor({PlanColumn()}, Plan(in));
+  }
+
+ private:
+  static ColumnDesc PlanColumn() {
+    ColumnDesc c;
+    c.name = "plan";
+    c.sqltype = DT_LONGVARCHAR;
+    c.sqllen = 32767;
+    c.domainId = 10;
+    c.nullable = false;
+    return c;
+  }
+  std::string PlanQuery() { return "EXPLAIN QUERY PLAN " + conn_.Translate(explained_); }
+  std::vector<std::vector<Value>> Plan(const std::vector<Value>& in) {
+    sqlite3_stmt* st = conn_.PrepareRaw(PlanQuery());
+    std::vector<std::vector<Value>> rows;
+    std::map<int64_t, int> depth;  // plan step id -> depth
+    try {
+      SqliteConnection::Bind(st, in);
+      int rc;
+      while ((rc = sq::step(st)) == SQLITE_ROW) {
+        const int64_t id = sq::column_int64(st, 0), parent = sq::column_int64(st, 1);
+        const int d = depth.count(parent) ? depth[parent] + 1 : 0;
+        depth[id] = d;
+        const unsigned char* detail = sq::column_text(st, 3);
+        rows.push_back({Value::Text(std::string(size_t(d) * 2, ' ') + (detail ? reinterpret_cast<const char*>(detail) : ""))});
+      }
+      if (rc != SQLITE_DONE) ThrowSqlite(conn_.Handle(), rc);
+    } catch (...) {
+      sq::finalize(st);
+      throw;
+    }
+    sq::finalize(st);
+    return rows;
+  }
+
+  SqliteConnection& conn_;
+  std::string text_;
+  std::string explained_;
 };
 
 // Evaluates one expression on the connection ("SELECT expr").
@@ -506,6 +578,13 @@ std::unique_ptr<Statement> SqliteConnection::Prepare(std::string_view text) {
     return PrepareGrant(*this, text, lx, w1 == "GRANT");
   }
   if ((w1 == "CREATE" || w1 == "DROP") && w2 == "DATABASE") return PrepareDatabaseFile(*this, text, lx, w1 == "CREATE");
+  if (w1 == "EXPLAIN") {
+    lx.i = afterFirst;
+    if (lx.Accept("QUERY") && !lx.Accept("PLAN")) Syntax(text, lx.i);
+    std::string explained(lx.Rest());
+    if (explained.empty()) Syntax(text, lx.i);
+    return std::make_unique<ExplainStatement>(*this, std::string(text), std::move(explained));
+  }
   if ((w1 == "COMMIT" || w1 == "ROLLBACK") && (w2.empty() || w2 == "WORK" || w2 == "TRANSACTION" || w2 == "TRAN")) {
     if (!lx.AtEnd()) Syntax(text, lx.i);
     bool commit = w1 == "COMMIT";
@@ -600,7 +679,7 @@ ExecResult SqlStatement::Execute(const std::vector<Value>& in, std::vector<Value
         for (int i = 0; i < n; ++i) out->push_back(SqliteConnection::ColumnValue(st_, i));
       }
     }
-    if (rc != SQLITE_DONE) ThrowSqlite(conn_.Handle(), rc, translated_);
+    if (rc != SQLITE_DONE) ThrowWriteFailure(conn_, st_, rc, translated_);
     if (out && rows == 0 && sq::column_count(st_) > 0) r.warning = SQLE_NOTFOUND;
     if (writes && !definesObjects_) r.rowsAffected = sq::changes(conn_.Handle());
   } catch (...) {

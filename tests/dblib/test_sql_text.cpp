@@ -125,4 +125,48 @@ TEST_F(SqlTextTest, StatementsTheLibraryParsesItselfIgnoreComments) {
   EXPECT_EQ(Query("SELECT name FROM customer WHERE id = 3"), "Cyd");
 }
 
+TEST_F(SqlTextTest, ExplainReturnsThePlanAsRows) {
+  std::string plan = Rows("EXPLAIN SELECT id, name FROM customer WHERE id = 1 -- by key");
+  EXPECT_NE(plan.find("customer"), std::string::npos) << plan;
+  EXPECT_EQ(plan.find("error"), std::string::npos) << plan;
+  EXPECT_EQ(ColumnName("EXPLAIN SELECT name FROM customer"), "plan");
+  // Without a cursor for its rows it is refused, not reported as done.
+  EXPECT_EQ(Exec("EXPLAIN SELECT name FROM customer"), SQLE_NOT_IMPLEMENTED);
+  EXPECT_EQ(Exec("EXPLAIN"), SQLE_SYNTAX_ERROR);
+  EXPECT_EQ(Exec("EXPLAIN SELECT * FROM nosuch"), SQLE_TABLE_NOT_FOUND);
+}
+
+TEST_F(SqlTextTest, BlobLiteralsAreDescribedAsBinary) {
+  short stmt = 0;
+  std::string text = "SELECT x'00FF10', 'text', x'' || x'01'";
+  dbpp_prepare(&ca, nullptr, kProg, &stmt, text.data(), nullptr, 0);
+  ASSERT_EQ(ca.sqlcode, 0) << Message(ca);
+  SQLDA* da = alloc_sqlda(3);
+  dbpp_describe(&ca, nullptr, kProg, &stmt, da, DESCRIBE_OUTPUT);
+  EXPECT_EQ(da->sqlvar[0].sqltype & DT_TYPES, DT_BINARY);
+  EXPECT_EQ(da->sqlvar[0].sqllen, 3);
+  EXPECT_EQ(da->sqlvar[1].sqltype & DT_TYPES, DT_VARCHAR);
+  free_sqlda(da);
+  dbpp_dropstmt(&ca, nullptr, kProg, &stmt);
+}
+
+TEST_F(SqlTextTest, ForeignKeyFailuresNameTheKeyAndTheTable) {
+  MustExec("CREATE TABLE orders(id INTEGER PRIMARY KEY, customer_id INTEGER REFERENCES customer(id),"
+           " seller INTEGER, CONSTRAINT sold_by FOREIGN KEY (seller) REFERENCES customer(id))");
+  MustExec("INSERT INTO orders VALUES (1, 1, 2)");
+  MustExec("COMMIT");
+  EXPECT_EQ(Exec("INSERT INTO orders VALUES (2, 9, 1)"), SQLE_INVALID_FOREIGN_KEY);
+  EXPECT_EQ(Message(ca), "No primary key value for foreign key 'customer' in table 'orders'");
+  EXPECT_EQ(Exec("UPDATE orders SET seller = 7 WHERE id = 1"), SQLE_INVALID_FOREIGN_KEY);
+  EXPECT_EQ(Message(ca), "No primary key value for foreign key 'sold_by' in table 'orders'");
+  EXPECT_EQ(Exec("DELETE FROM customer WHERE id = 2"), SQLE_PRIMARY_KEY_VALUE_REF);
+  EXPECT_EQ(Message(ca), "Primary key for row in table 'customer' is referenced by foreign key 'sold_by' in table 'orders'");
+  // The failed statements changed nothing, the diagnosis neither.
+  EXPECT_EQ(Query("SELECT count(*) || ':' || min(seller) FROM orders"), "1:2");
+  EXPECT_EQ(Query("SELECT count(*) FROM customer"), "2");
+  MustExec("INSERT INTO orders VALUES (3, 2, 1)");
+  MustExec("COMMIT");
+  EXPECT_EQ(Query("SELECT count(*) FROM orders"), "2");
+}
+
 }  // namespace

@@ -268,7 +268,7 @@ std::string ReplaceMarkers(const std::string& Sql, const std::vector<std::string
 
 bool ReturnsRows(const std::string& Sql) {
   std::string k = LeadingKeyword(Sql);
-  return k == "SELECT" || k == "WITH" || k == "CALL" || k == "EXEC" || k == "EXECUTE" || k == "VALUES";
+  return k == "SELECT" || k == "WITH" || k == "CALL" || k == "EXEC" || k == "EXECUTE" || k == "VALUES" || k == "EXPLAIN";
 }
 
 namespace {
