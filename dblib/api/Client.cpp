@@ -129,7 +129,10 @@ short ClientConnection::Store(short requested, std::unique_ptr<Statement> st, ui
   } else {
     free_.erase(short(n));
   }
-  statements_[short(n)] = {std::move(st), options};
+  Slot& slot = statements_[short(n)];
+  slot = Slot{};
+  slot.st = std::move(st);
+  slot.options = options;
   return short(n);
 }
 

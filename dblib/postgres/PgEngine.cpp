@@ -4,6 +4,7 @@
 
 #include <strings.h>
 
+#include <charconv>
 #include <cstring>
 
 #include "dblib/sql/ConnectionString.h"
@@ -771,10 +772,23 @@ ValueRef PgValue(const char* text, int length, unsigned oid, std::string& scratc
       return v;
     case 700:
     case 701:
-    case 1700:
       v.kind = Value::Kind::Real;
       v.d = std::strtod(text, nullptr);
       return v;
+    case 1700: {
+      // A double holds 15 digits: a whole number that fits 64 bits comes as an integer, any
+      // other numeric as its exact text (an unsigned bigint above 2^63, a 30-digit decimal).
+      v.i = 0;
+      auto r = std::from_chars(text, text + length, v.i);
+      if (r.ec == std::errc() && r.ptr == text + length) {
+        v.kind = Value::Kind::Integer;
+        return v;
+      }
+      v.kind = Value::Kind::Text;
+      v.p = text;
+      v.n = size_t(length);
+      return v;
+    }
     case 17: {
       // bytea in hex form: \x0a1b...
       scratch.clear();
