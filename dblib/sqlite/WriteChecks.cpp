@@ -17,17 +17,30 @@ struct TableColumn {
   ColumnType type;
 };
 
-// The columns of a table in order with their types; empty when there is no such table.
+// The columns of a table in order with their types; empty when there is no such table. Read
+// from a statement prepared and never run: preparing loads the schema without keeping a read
+// transaction, whereas a query of the schema run inside the caller's transaction would pin its
+// snapshot before the write, and the write then fails at once (-210) whenever another
+// connection has committed in between.
 std::vector<TableColumn> TableColumns(sqlite3* db, const std::string& table) {
   std::vector<TableColumn> out;
+  std::string sql = "SELECT * FROM \"";
+  for (char ch : table) {
+    if (ch == '"') sql += '"';
+    sql += ch;
+  }
+  sql += '"';
   sqlite3_stmt* st = nullptr;
-  if (sq::prepare_v2(db, "SELECT name, type FROM pragma_table_info(?1)", -1, &st, nullptr) != SQLITE_OK) return out;
-  sq::bind_text(st, 1, table.data(), static_cast<int>(table.size()), SQLITE_TRANSIENT);
-  while (sq::step(st) == SQLITE_ROW) {
-    const unsigned char* name = sq::column_text(st, 0);
-    const unsigned char* type = sq::column_text(st, 1);
-    out.push_back({name ? reinterpret_cast<const char*>(name) : "",
-                   ColumnTypeOf(std::string_view(type ? reinterpret_cast<const char*>(type) : ""))});
+  if (sq::prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &st, nullptr) != SQLITE_OK || !st) {
+    sq::finalize(st);
+    return out;
+  }
+  const int n = sq::column_count(st);
+  out.reserve(size_t(n));
+  for (int i = 0; i < n; ++i) {
+    const char* name = sq::column_name(st, i);
+    const char* type = sq::column_decltype(st, i);
+    out.push_back({name ? name : "", ColumnTypeOf(std::string_view(type ? type : ""))});
   }
   sq::finalize(st);
   return out;
