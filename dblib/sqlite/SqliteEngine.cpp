@@ -240,6 +240,7 @@ SqliteConnection::SqliteConnection(std::shared_ptr<SqliteDatabase> db, sqlite3* 
   if (!database_->IsUtility()) dba_ = users::IsDba(db_, userId_);
   RegisterConnectionFunctions(*this);
   RegisterWriteChecks(*this);
+  LoadWriteRules();
 }
 
 SqliteConnection::~SqliteConnection() {
@@ -344,13 +345,12 @@ std::string SqliteConnection::GetOption(std::string_view nameView) {
   throw SqlError(SQLE_INVALID_OPTION, {name});
 }
 
-const FitRules& SqliteConnection::WriteRules() {
-  if (!writeRulesKnown_) {
-    writeRules_.cutStrings = !OptionIsOn("string_rtruncation");
-    writeRules_.nullOnError = !OptionIsOn("conversion_error");
-    writeRulesKnown_ = true;
-  }
-  return writeRules_;
+// Read when the connection opens and again when this connection sets an option, never in the
+// middle of a write: a look-up there would start a read inside the caller's transaction, and
+// the write that follows could then no longer wait for another writer (SQLite fails it at once).
+void SqliteConnection::LoadWriteRules() {
+  writeRules_.cutStrings = !OptionIsOn("string_rtruncation");
+  writeRules_.nullOnError = !OptionIsOn("conversion_error");
 }
 
 bool SqliteConnection::OptionIsOn(std::string_view name) {
@@ -363,9 +363,9 @@ void SqliteConnection::SetOption(std::string_view user, std::string_view nameVie
   std::string name(nameView);
   if (name.empty()) throw SqlError(SQLE_INVALID_OPTION, {name});
   std::string v = CheckOptionValue(name, value);
-  writeRulesKnown_ = false;
   if (temporary || Utility()) {
     tempOptions_[name] = v;
+    LoadWriteRules();
     return;
   }
   std::string owner = user.empty() ? user_ : std::string(user);
@@ -374,6 +374,7 @@ void SqliteConnection::SetOption(std::string_view user, std::string_view nameVie
   users::SetPermanentOption(db_, owner, name, v);
   // A permanent setting replaces this connection's temporary one, as the server does.
   tempOptions_.erase(name);
+  LoadWriteRules();
 }
 
 void SqliteConnection::CreateVariable(const std::string& name, const std::string& type) {

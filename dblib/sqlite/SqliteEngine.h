@@ -80,8 +80,9 @@ class SqliteConnection : public Connection {
   // of a statement that writes typed columns, WriteChecks.h).
   void Bind(sqlite3_stmt* st, const std::vector<Value>& in, const std::vector<ColumnType>& types);
   // The options that choose between refusing and changing a value a column cannot hold
-  // (string_rtruncation, conversion_error): read when first needed, again after SET OPTION.
-  const FitRules& WriteRules();
+  // (string_rtruncation, conversion_error): read when the connection opens and after this
+  // connection sets an option (a PUBLIC change by another connection counts from its next connect).
+  const FitRules& WriteRules() const { return writeRules_; }
   static Value ColumnValue(sqlite3_stmt* st, int i);
   // Translation of the application's dialect into SQLite's, values written to typed columns
   // checked (WriteChecks.h). bareMarkers: see AddWriteChecks.
@@ -111,8 +112,8 @@ class SqliteConnection : public Connection {
   };
   std::map<std::string, Variable, NoCaseLess> vars_;
   long long lastWait_ = 0;
-  FitRules writeRules_;
-  bool writeRulesKnown_ = false;  // writeRules_ read from the options since the last SET OPTION
+  void LoadWriteRules();
+  FitRules writeRules_;  // from the options when the connection opened or this one last set one
   static int Progress(void* self);
   static int Busy(void* self, int count);
 };
