@@ -281,3 +281,48 @@ TEST_F(IsqlEndToEnd, TypedRollbackRollsBackAndUncommittedWorkFollowsTheExitRule)
   EXPECT_EQ(rows(), 7);
   EXPECT_NE(Shell(tool + " --help").second.find("uncommitted work is committed"), std::string::npos);
 }
+
+TEST_F(IsqlEndToEnd, CursorInsertsFindsRefreshesAndReportsARowAnotherConnectionChanged) {
+  LoadDemo();
+  TOptions options;
+  options.OnError = TOnError::oeContinue;
+  auto open = [&](TAsaDatabase& Db) {
+    TConnectParams p;
+    std::string e;
+    return ParseConnectParams(connect, p, e) && Db.Connect(p, options);
+  };
+  TAsaDatabase a, b;
+  ASSERT_TRUE(open(a)) << a.ErrorText();
+  ASSERT_TRUE(open(b)) << b.ErrorText();
+  std::ostringstream aout, aerr, bout, berr;
+  TShell sa(a, options, aout, aerr), sb(b, options, bout, berr);
+
+  ASSERT_TRUE(sa.RunText(".open SELECT id, name, city FROM customer ORDER BY id\n.find -i name = 'clara novak'\n"
+                         ".find -i -p city = 'tor'\n.find name = 'clara'\n"
+                         ".insert id = 5, name = 'Eve Roth', city = 'Graz'\nCOMMIT\n"));
+  std::string s = aout.str();
+  EXPECT_NE(s.find("Clara Novak"), std::string::npos) << s;
+  EXPECT_NE(s.find("at row 3"), std::string::npos) << s;
+  EXPECT_NE(s.find("Torino"), std::string::npos) << s;
+  EXPECT_NE(s.find("no row matches"), std::string::npos) << "a whole value, in its case, by default: " << s;
+  EXPECT_NE(s.find("Eve Roth"), std::string::npos) << s;
+  EXPECT_NE(s.find("at row 5"), std::string::npos) << "the inserted row is shown where it stands: " << s;
+  EXPECT_EQ(sa.Errors(), 0) << aerr.str();
+
+  // Another connection changes the row the cursor stands on: the edit is refused, not written.
+  aout.str("");
+  ASSERT_TRUE(sa.RunText(".open SELECT id, name, city FROM customer ORDER BY id\n.find id = 2\n"));
+  ASSERT_TRUE(sb.RunText("UPDATE customer SET city = 'Zurich' WHERE id = 2;\nCOMMIT\n"));
+  EXPECT_EQ(sb.Errors(), 0) << berr.str();
+  ASSERT_TRUE(sa.RunText(".update city = 'Bern'\n"));
+  EXPECT_EQ(sa.Errors(), 1);
+  EXPECT_NE(aerr.str().find("another user changed the record"), std::string::npos) << aerr.str();
+  ASSERT_TRUE(sa.RunText(".refresh\n.update city = 'Bern'\nCOMMIT\n"));
+  EXPECT_EQ(sa.Errors(), 1) << aerr.str();
+  s = aout.str();
+  EXPECT_NE(s.find("Zurich"), std::string::npos) << "the refreshed row: " << s;
+  bout.str("");
+  ASSERT_TRUE(sb.RunText("SELECT city FROM customer WHERE id = 2;\nSELECT count(*) AS n FROM customer;\n"));
+  EXPECT_NE(bout.str().find("Bern"), std::string::npos) << bout.str();
+  EXPECT_NE(bout.str().find("n\n-\n5\n"), std::string::npos) << bout.str();
+}

@@ -18,6 +18,7 @@ class TFakeDatabase : public TDatabase {
  public:
   std::vector<std::string> Ran;
   std::vector<std::pair<std::string, std::string>> Updated;
+  std::vector<std::pair<std::string, std::string>> Inserted, Found;
   std::string LastExplained, BackedUpTo;
   std::function<void(const std::string&)> Sink;
   int32_t Code = 0;
@@ -56,6 +57,16 @@ class TFakeDatabase : public TDatabase {
   }
   bool CursorUpdate(const std::vector<std::pair<std::string, std::string>>& Values, TPrinter&) override {
     Updated = Values;
+    return true;
+  }
+  bool CursorInsert(const std::vector<std::pair<std::string, std::string>>& Values, TPrinter&) override {
+    Inserted = Values;
+    return true;
+  }
+  bool CursorFind(const std::vector<std::pair<std::string, std::string>>& Values, bool CaseInsensitive, bool Partial,
+                  TPrinter&) override {
+    Found = Values;
+    Ran.push_back(std::string("find") + (CaseInsensitive ? " -i" : "") + (Partial ? " -p" : ""));
     return true;
   }
   bool CursorDelete(TPrinter&) override { return true; }
@@ -175,7 +186,8 @@ TEST(IsqlShell, ExplainBackupAndCursorCommandsReachTheDatabase) {
   std::ostringstream out, err;
   TShell shell(db, WithSources({}), out, err);
   EXPECT_TRUE(shell.RunText(".explain select * from t\n.backup /tmp/bk\n.open select * from t\n.next\n.goto 5\n"
-                            ".update name = 'O''Neil', note = NULL, qty = 3\n"));
+                            ".update name = 'O''Neil', note = NULL, qty = 3\n.insert id = 7, name = 'x'\n"
+                            ".find -i -p name = 'ab'\n.find qty = 3, name = 'A'\n.refresh\n"));
   EXPECT_EQ(db.LastExplained, "select * from t");
   EXPECT_NE(out.str().find("plan: seq scan"), std::string::npos);
   EXPECT_EQ(db.BackedUpTo, "/tmp/bk");
@@ -183,7 +195,10 @@ TEST(IsqlShell, ExplainBackupAndCursorCommandsReachTheDatabase) {
   EXPECT_NE(out.str().find(ProgressBar("demo.db", 4, 4)), std::string::npos);
   EXPECT_EQ(out.str().find(ProgressBar("demo.db", 2, 4)), std::string::npos);
   EXPECT_NE(out.str().find(ProgressBar("demo.log", 1, 1)), std::string::npos);
-  EXPECT_EQ(db.Ran, (std::vector<std::string>{"open select * from t", "move 2 0", "move 5 4"}));
+  EXPECT_EQ(db.Ran, (std::vector<std::string>{"open select * from t", "move 2 0", "move 5 4", "find -i -p", "find",
+                                              "move 4 0"}));
+  EXPECT_EQ(db.Inserted, (std::vector<std::pair<std::string, std::string>>{{"id", "7"}, {"name", "'x"}}));
+  EXPECT_EQ(db.Found, (std::vector<std::pair<std::string, std::string>>{{"qty", "3"}, {"name", "'A"}}));
   ASSERT_EQ(db.Updated.size(), 3u);
   EXPECT_EQ(db.Updated[0], (std::pair<std::string, std::string>{"name", "'O'Neil"}));
   EXPECT_EQ(db.Updated[1].second, "NULL");
@@ -194,8 +209,8 @@ TEST(IsqlShell, BadCommandsAreErrorsAndQuitEndsTheRun) {
   TFakeDatabase db;
   std::ostringstream out, err;
   TShell shell(db, WithSources({}, TOnError::oeContinue), out, err);
-  EXPECT_TRUE(shell.RunText(".frobnicate\n.goto 0\n.goto x\n.describe\n.update = 3"));
-  EXPECT_EQ(shell.Errors(), 5);
+  EXPECT_TRUE(shell.RunText(".frobnicate\n.goto 0\n.goto x\n.describe\n.update = 3\n.insert\n.find -i"));
+  EXPECT_EQ(shell.Errors(), 7);
   EXPECT_NE(err.str().find("unknown command '.frobnicate'"), std::string::npos);
   EXPECT_FALSE(shell.RunText(".quit\nselect 1"));
   EXPECT_TRUE(shell.QuitRequested());

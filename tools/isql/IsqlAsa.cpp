@@ -14,6 +14,7 @@
 #include <filesystem>
 
 #include "asa/ZylAsa.h"
+#include "components/ZylAsaDS.h"
 #include "tools/isql/IsqlSplit.h"
 #include "tools/isql/IsqlText.h"
 
@@ -147,7 +148,7 @@ bool RolledBackTransaction(int32_t Code) {
 TAsaDatabase::TAsaDatabase()
     : FSession(std::make_unique<TAsaSession>(nullptr)),
       FQuery(std::make_unique<TAsaSQL>(nullptr)),
-      FCursor(std::make_unique<TAsaSQL>(nullptr)),
+      FCursor(std::make_unique<TAsaDataset>(nullptr)),
       FInsert(std::make_unique<TAsaSQL>(nullptr)) {
   FSession->SetWantExceptions(false);
   // The user's statements stay in one transaction until COMMIT or ROLLBACK, and the tool says
@@ -156,6 +157,8 @@ TAsaDatabase::TAsaDatabase()
   FSession->SetCommitOnDisconnect(false);
   FQuery->SetSession(FSession.get());
   FCursor->SetSession(FSession.get());
+  FCursor->SetReadOnly(false);
+  FCursor->SetParamCheck(false);  // the user's text goes to the server as typed
   FInsert->SetSession(FSession.get());
   // The library calls this now and then while a request runs, on the thread inside the
   // request: a cancel asked for by the user (Ctrl-C) goes out through the session here.
@@ -173,6 +176,9 @@ bool TAsaDatabase::Guarded(const std::function<bool()>& Body, const std::functio
   try {
     return Body();
   } catch (const EZyloException& e) {
+    if (Cleanup) Cleanup();
+    return Fail(e.Message(), e.GetErrorCode());
+  } catch (const EZyloDatasetError& e) {
     if (Cleanup) Cleanup();
     return Fail(e.Message(), e.GetErrorCode());
   } catch (const Exception& e) {
@@ -643,30 +649,42 @@ bool TAsaDatabase::Backup(const std::string& Directory, const TBackupProgress& P
 }
 
 void TAsaDatabase::PrintCurrentRow(TPrinter& Out) {
-  TAsaSQL& c = *FCursor;
-  if (c.GetBOF() && c.GetCurrentRow() < 0) {
-    Out.Info("before the first row");
+  TAsaDataset& d = *FCursor;
+  if (d.IsEmpty()) {
+    Out.Info("no rows");
     return;
   }
-  if (c.GetEOF() && c.GetBufferRows() == 0) {
-    Out.Info("after the last row");
-    return;
-  }
-  Out.BeginResult(ColumnsOf(*c.GetFieldDefs()));
+  TZyloSQL* q = d.GetStatement();
+  Out.BeginResult(ColumnsOf(*q->GetFieldDefs()));
   std::vector<TCell> cells;
-  for (int32_t i = 0; i < c.GetFieldCount(); ++i) cells.push_back(CellOfField(c, i));
+  for (int i = 0; i < d.FieldCount(); ++i) {
+    TField* f = d.Fields(i);
+    const TZyloFieldDef* def = f->FieldNo() > 0 ? q->GetFieldDefs()->Items(f->FieldNo() - 1) : nullptr;
+    if (!def || f->IsNull()) {
+      cells.push_back(TCell::NullCell());
+    } else if (def->FieldType == ztMemo) {
+      cells.push_back(TCell::Of(f->GetAsString()));
+    } else if (def->FieldType == ztBlob) {
+      const AnsiString bytes = f->GetAsString();
+      TCell c = TCell::Of(Hex(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()));
+      c.Binary = true;
+      c.Length = static_cast<int64_t>(bytes.size());
+      cells.push_back(c);
+    } else {
+      cells.push_back(CellOfValue(f->GetValue(), def->FieldType));
+    }
+  }
   Out.Row(cells);
   Out.EndResult(1);
-  Out.Info("at row " + std::to_string(c.GetCurrentRow() + 1));
+  Out.Info("at row " + std::to_string(d.RecNo()));
 }
 
 bool TAsaDatabase::CursorOpen(const std::string& Sql, TPrinter& Out) {
   FError.clear();
   return Guarded([&] {
     FCursor->Close();
-    bool row = FCursor->OpenWrite(Sql, {ZylEmptyParam});
-    if (!FCursor->GetActive()) return false;
-    if (!row && FSession->GetLastErrorCode() < 0) return false;
+    FCursor->GetSQL()->SetText(Sql);
+    FCursor->Open();
     PrintCurrentRow(Out);
     return true;
   });
@@ -674,39 +692,117 @@ bool TAsaDatabase::CursorOpen(const std::string& Sql, TPrinter& Out) {
 
 bool TAsaDatabase::CursorMove(TMove Move, int32_t Row, TPrinter& Out) {
   FError.clear();
-  TAsaSQL& c = *FCursor;
-  if (!c.GetActive()) return Fail("no cursor is open (.open QUERY)", 0);
+  TAsaDataset& d = *FCursor;
+  if (!d.Active()) return Fail("no cursor is open (.open QUERY)", 0);
   return Guarded([&] {
     switch (Move) {
-      case TMove::mvFirst: c.First(); break;
-      case TMove::mvLast: c.Last(); break;
-      case TMove::mvNext: c.Next(); break;
-      case TMove::mvPrior: c.Prev(); break;
-      case TMove::mvCurrent: c.Curr(); break;
-      case TMove::mvAbsolute:
-        if (!c.MoveTo(Row)) return false;
-        c.Curr();
+      case TMove::mvFirst: d.First(); break;
+      case TMove::mvLast: d.Last(); break;
+      // The cursor never leaves the result: at either end it stays on the row it stands on.
+      case TMove::mvNext:
+        if (d.MoveBy(1) == 0) {
+          Out.Info(d.IsEmpty() ? "no rows" : "no row after row " + std::to_string(d.RecNo()) + " (the last)");
+          return true;
+        }
         break;
+      case TMove::mvPrior:
+        if (d.MoveBy(-1) == 0) {
+          Out.Info(d.IsEmpty() ? "no rows" : "no row before row 1");
+          return true;
+        }
+        break;
+      case TMove::mvCurrent: d.Refresh(); break;
+      case TMove::mvAbsolute: {
+        const TBookmark Here = d.GetBookmark();
+        d.First();
+        if (d.MoveBy(Row) != Row) {
+          if (!Here.empty()) d.GotoBookmark(Here);
+          return Fail("the result has no row " + std::to_string(Row + 1), 0);
+        }
+        break;
+      }
     }
-    if (FSession->GetLastErrorCode() < 0) return false;
     PrintCurrentRow(Out);
     return true;
   });
 }
 
+bool TAsaDatabase::AssignCursorFields(const std::vector<std::pair<std::string, std::string>>& Values) {
+  for (auto& [col, text] : Values) {
+    TField* f = FCursor->FindField(col);
+    if (!f) return Fail("the cursor has no column " + col, 0);
+    f->SetValue(ValueOf(text));
+  }
+  return true;
+}
+
 bool TAsaDatabase::CursorUpdate(const std::vector<std::pair<std::string, std::string>>& Values, TPrinter& Out) {
   FError.clear();
-  TAsaSQL& c = *FCursor;
-  if (!c.GetActive()) return Fail("no cursor is open (.open QUERY)", 0);
+  TAsaDataset& d = *FCursor;
+  if (!d.Active()) return Fail("no cursor is open (.open QUERY)", 0);
+  if (d.IsEmpty()) return Fail("the cursor has no row to change", 0);
+  for (auto& v : Values)
+    if (!d.FindField(v.first)) return Fail("the cursor has no column " + v.first, 0);
+  return Guarded(
+      [&] {
+        // A row another connection changed since it was read is reported, not overwritten.
+        d.Edit();
+        if (!AssignCursorFields(Values)) {
+          d.Cancel();
+          return false;
+        }
+        d.Post();
+        FUncommitted = true;
+        Out.Affected(1);
+        PrintCurrentRow(Out);
+        return true;
+      },
+      [&] { d.Cancel(); });
+}
+
+bool TAsaDatabase::CursorInsert(const std::vector<std::pair<std::string, std::string>>& Values, TPrinter& Out) {
+  FError.clear();
+  TAsaDataset& d = *FCursor;
+  if (!d.Active()) return Fail("no cursor is open (.open QUERY)", 0);
+  for (auto& v : Values)
+    if (!d.FindField(v.first)) return Fail("the cursor has no column " + v.first, 0);
+  return Guarded(
+      [&] {
+        d.Append();
+        if (!AssignCursorFields(Values)) {
+          d.Cancel();
+          return false;
+        }
+        d.Post();
+        FUncommitted = true;
+        Out.Affected(1);
+        PrintCurrentRow(Out);
+        return true;
+      },
+      [&] { d.Cancel(); });
+}
+
+bool TAsaDatabase::CursorFind(const std::vector<std::pair<std::string, std::string>>& Values, bool CaseInsensitive,
+                              bool Partial, TPrinter& Out) {
+  FError.clear();
+  TAsaDataset& d = *FCursor;
+  if (!d.Active()) return Fail("no cursor is open (.open QUERY)", 0);
+  for (auto& v : Values)
+    if (!d.FindField(v.first)) return Fail("the cursor has no column " + v.first, 0);
   return Guarded([&] {
+    std::string names;
+    TVariantArray keys;
     for (auto& [col, text] : Values) {
-      if (!c.FindField(col)) return Fail("the cursor has no column " + col, 0);
-      c.SetFieldValue(Variant(AnsiString(col)), ValueOf(text));
+      names += (names.empty() ? "" : ";") + col;
+      keys.push_back(ValueOf(text));
     }
-    if (!c.Modify()) return false;
-    FUncommitted = true;
-    Out.Affected(c.GetRowsProcessed() > 0 ? c.GetRowsProcessed() : 1);
-    c.Curr();
+    TLocateOptions options;
+    if (CaseInsensitive) options.Include(loCaseInsensitive);
+    if (Partial) options.Include(loPartialKey);
+    if (!d.Locate(names, keys.size() == 1 ? keys[0] : VarArrayOf(keys), options)) {
+      Out.Info("no row matches");
+      return true;
+    }
     PrintCurrentRow(Out);
     return true;
   });
@@ -714,10 +810,11 @@ bool TAsaDatabase::CursorUpdate(const std::vector<std::pair<std::string, std::st
 
 bool TAsaDatabase::CursorDelete(TPrinter& Out) {
   FError.clear();
-  TAsaSQL& c = *FCursor;
-  if (!c.GetActive()) return Fail("no cursor is open (.open QUERY)", 0);
+  TAsaDataset& d = *FCursor;
+  if (!d.Active()) return Fail("no cursor is open (.open QUERY)", 0);
+  if (d.IsEmpty()) return Fail("the cursor has no row to delete", 0);
   return Guarded([&] {
-    if (!c.Delete()) return false;
+    d.Delete();
     FUncommitted = true;
     Out.Affected(1);
     return true;
@@ -726,8 +823,10 @@ bool TAsaDatabase::CursorDelete(TPrinter& Out) {
 
 bool TAsaDatabase::CursorClose() {
   FError.clear();
-  FCursor->Close();
-  return true;
+  return Guarded([&] {
+    FCursor->Close();
+    return true;
+  });
 }
 
 }  // namespace zylisql

@@ -13,6 +13,7 @@
 #include "tools/isql/IsqlArgs.h"
 #include "tools/isql/IsqlShell.h"
 
+class TAsaDataset;
 class TAsaSession;
 class TAsaSQL;
 class TZyloSQL;
@@ -36,6 +37,9 @@ class TAsaDatabase : public TDatabase {
   bool CursorOpen(const std::string& Sql, TPrinter& Out) override;
   bool CursorMove(TMove Move, int32_t Row, TPrinter& Out) override;
   bool CursorUpdate(const std::vector<std::pair<std::string, std::string>>& Values, TPrinter& Out) override;
+  bool CursorInsert(const std::vector<std::pair<std::string, std::string>>& Values, TPrinter& Out) override;
+  bool CursorFind(const std::vector<std::pair<std::string, std::string>>& Values, bool CaseInsensitive, bool Partial,
+                  TPrinter& Out) override;
   bool CursorDelete(TPrinter& Out) override;
   bool CursorClose() override;
   bool Transaction(TTxnOp Op) override;
@@ -59,6 +63,8 @@ class TAsaDatabase : public TDatabase {
   bool RunCallWithOutputs(const std::string& Sql, TPrinter& Out);
   void PrintResultSet(TZyloSQL& Q, bool HasRow, TPrinter& Out);
   void PrintCurrentRow(TPrinter& Out);
+  // Assigns typed values to the cursor's fields by name (an unknown name is an error).
+  bool AssignCursorFields(const std::vector<std::pair<std::string, std::string>>& Values);
   void Warn();  // a warning the last call left is shown as it arrives
   bool Fail(const std::string& Text, int32_t Code);  // records an error the tool caught
   // After a statement: what it did to the transaction (committed by data definition, changes
@@ -70,7 +76,9 @@ class TAsaDatabase : public TDatabase {
 
   std::unique_ptr<TAsaSession> FSession;
   std::unique_ptr<TAsaSQL> FQuery;
-  std::unique_ptr<TAsaSQL> FCursor;
+  // The scrolling cursor of .open: a data set that edits through its own cursor, finds rows on the
+  // server, and refuses an edit of a row another connection changed since it was read.
+  std::unique_ptr<TAsaDataset> FCursor;
   std::unique_ptr<TAsaSQL> FInsert;  // the prepared INSERT of a load
   std::function<void(const std::string&)> FSink;
   std::string FError;  // an error caught as an exception; empty: the session's record holds it

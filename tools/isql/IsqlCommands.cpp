@@ -168,6 +168,35 @@ bool Update(TShell& S, const std::string& Arg) {
   return S.Db().CursorUpdate(values, S.Printer()) || S.Failed();
 }
 
+bool Insert(TShell& S, const std::string& Arg) {
+  std::vector<std::pair<std::string, std::string>> values;
+  std::string error;
+  if (!ParseAssignments(Arg, values, error)) return S.CommandError(".insert: " + error);
+  if (values.empty()) return S.CommandError("usage: .insert COL = VALUE, ...");
+  return S.Db().CursorInsert(values, S.Printer()) || S.Failed();
+}
+
+// .find [-i] [-p] COL = VALUE, ...: -i ignores case, -p matches texts that start with the value.
+bool Find(TShell& S, const std::string& Arg) {
+  std::string rest = Trim(Arg);
+  bool caseless = false, partial = false;
+  for (;;) {
+    if (rest.rfind("-i", 0) == 0 && (rest.size() == 2 || rest[2] == ' ' || rest[2] == '\t')) {
+      caseless = true;
+    } else if (rest.rfind("-p", 0) == 0 && (rest.size() == 2 || rest[2] == ' ' || rest[2] == '\t')) {
+      partial = true;
+    } else {
+      break;
+    }
+    rest = Trim(rest.substr(2));
+  }
+  std::vector<std::pair<std::string, std::string>> values;
+  std::string error;
+  if (!ParseAssignments(rest, values, error)) return S.CommandError(".find: " + error);
+  if (values.empty()) return S.CommandError("usage: .find [-i] [-p] COL = VALUE, ...");
+  return S.Db().CursorFind(values, caseless, partial, S.Printer()) || S.Failed();
+}
+
 bool Read(TShell& S, const std::string& Arg) {
   std::vector<std::string> a = SplitArguments(Arg);
   if (a.size() != 1) return S.CommandError("usage: .read FILE");
@@ -411,9 +440,13 @@ std::vector<TCommand> BuiltinCommands() {
       MoveCommand("prior", {"prev"}, "... to the row before", TMove::mvPrior),
       MoveCommand("first", {}, "... to the first row", TMove::mvFirst),
       MoveCommand("last", {}, "... to the last row", TMove::mvLast),
-      MoveCommand("current", {}, "show the cursor's row as the server has it now", TMove::mvCurrent),
+      MoveCommand("refresh", {"current"}, "read the cursor's rows again and show its row as the server has it now",
+                  TMove::mvCurrent),
       {"goto", {}, "N", "move the cursor to row N (from 1)", {}, {}, Goto},
       {"update", {}, "COL = VALUE, ...", "change the cursor's row ('text', NULL or a number)", {}, {}, Update},
+      {"insert", {}, "COL = VALUE, ...", "insert a row through the cursor and stand on it", {}, {}, Insert},
+      {"find", {}, "[-i] [-p] COL = VALUE, ...", "move to the first row with these values (-i: any case, -p: prefix)",
+       {}, {}, Find},
       {"delete", {}, "", "delete the cursor's row", {}, {},
        [](TShell& S, const std::string&) { return S.Db().CursorDelete(S.Printer()) || S.Failed(); }},
       {"close", {}, "", "close the cursor", {}, {},

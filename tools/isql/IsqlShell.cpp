@@ -241,7 +241,7 @@ bool ParseAssignments(const std::string& Text, std::vector<std::pair<std::string
     }
   }
   if (Out.empty()) {
-    Error = "nothing to update (column = value, ...)";
+    Error = "nothing given (column = value, ...)";
     return false;
   }
   return true;

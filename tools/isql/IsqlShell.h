@@ -34,6 +34,7 @@
 
 namespace zylisql {
 
+// mvCurrent re-reads the cursor's row (and the rows around it) as the server has them now.
 enum class TMove { mvFirst, mvLast, mvNext, mvPrior, mvCurrent, mvAbsolute };
 enum class TTxnOp { toBegin, toCommit, toRollback };
 
@@ -55,6 +56,11 @@ class TDatabase {
   virtual bool CursorOpen(const std::string& Sql, TPrinter& Out) = 0;
   virtual bool CursorMove(TMove Move, int32_t Row, TPrinter& Out) = 0;  // Row: for mvAbsolute, 0-based
   virtual bool CursorUpdate(const std::vector<std::pair<std::string, std::string>>& Values, TPrinter& Out) = 0;
+  virtual bool CursorInsert(const std::vector<std::pair<std::string, std::string>>& Values, TPrinter& Out) = 0;
+  // Moves to the first row whose columns hold the values (from the cursor's row on, then from the
+  // start); not finding one is no error.
+  virtual bool CursorFind(const std::vector<std::pair<std::string, std::string>>& Values, bool CaseInsensitive,
+                          bool Partial, TPrinter& Out) = 0;
   virtual bool CursorDelete(TPrinter& Out) = 0;
   virtual bool CursorClose() = 0;
   // The session's StartTransaction, Commit and Rollback.
