@@ -580,6 +580,16 @@ std::string PgConnection::Translate(std::string_view text, const std::vector<std
       emit(k.pos, k.text.size(), "'\\x" + hex + "'::bytea");
       continue;
     }
+    if (k.kind == Token::Word && (k.text == "x" || k.text == "X") && i + 1 < t.size() &&
+        t[i + 1].kind == Token::String && t[i + 1].pos == k.pos + 1) {
+      // X'0102', the other form of a binary literal (the server would read a bit string).
+      const std::string_view lit = t[i + 1].text;  // with its quotes
+      std::string hex(lit.size() >= 2 ? lit.substr(1, lit.size() - 2) : std::string_view());
+      if (hex.size() % 2) hex = "0" + hex;
+      emit(k.pos, k.text.size() + lit.size(), "'\\x" + hex + "'::bytea");
+      ++i;
+      continue;
+    }
     // A type: after AS inside CAST( ... ), or after a column name in a column definition.
     bool typePlace = false;
     if (i > 0 && t[i - 1].Is("as") && !opens.empty() && opens.back() > 0 && t[opens.back() - 1].Is("cast")) typePlace = true;
