@@ -111,7 +111,9 @@ TEST_F(AsaBackup, FullBackupCopiesDatabaseAndLogAndRestores) {
   // Progress counts pages from 1 to the file's page count.
   EXPECT_EQ(Progress.front().Page, 1);
   for (size_t I = 1; I < Progress.size(); ++I)
-    if (Progress[I].File == Progress[I - 1].File) EXPECT_EQ(Progress[I].Page, Progress[I - 1].Page + 1);
+    if (Progress[I].File == Progress[I - 1].File) {
+      EXPECT_EQ(Progress[I].Page, Progress[I - 1].Page + 1);
+    }
   EXPECT_EQ(Progress.back().Page, Progress.back().Pages);
   EXPECT_TRUE(fs::exists(Target + "/stock.db"));
   EXPECT_TRUE(fs::exists(Target + "/stock.db-wal"));
