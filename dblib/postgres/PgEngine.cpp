@@ -61,15 +61,6 @@ std::string CheckOptionValue(const std::string& n, const std::string& v) {
   return v;
 }
 
-std::string QuoteLiteral(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) {
-    if (c == '\'') out += '\'';
-    out += c;
-  }
-  return out + "'";
-}
-
 // Parameters as the server takes them: text, except binary values (binary format).
 struct Params {
   std::vector<std::string> text;
