@@ -7,7 +7,7 @@ CTEST_ARGS ?= --output-on-failure -j $(JOBS)
 # A compiler cache, when the machine has one, makes rebuilds in several checkouts cheap.
 LAUNCHER   := $(if $(shell command -v ccache 2>/dev/null),-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
 
-.PHONY: all deps configure build test test-asan bench demo fuzz clean
+.PHONY: all deps configure build test test-asan test-tsan bench demo fuzz clean
 
 all: build
 
@@ -30,6 +30,19 @@ test-asan: deps
 	cmake -S . -B $(ASAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZYL_SANITIZE=ON -DZYL_BENCH=OFF $(LAUNCHER)
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 ctest $(CTEST_ARGS)
+
+# ThreadSanitizer over the tests whose threads share objects: the alert component (listener
+# thread, synchronise queue, cancel from the main thread) and the client library's alert
+# procedures (receive, cancel and send from several threads), in their own build folder. The
+# stress test sends 100 messages per sender here instead of 1 000.
+TSAN_BUILD ?= build-tsan
+TSAN_TESTS := tests/components/component_alert_tests tests/components/component_alert_stress tests/dblib/test_proc_alerts
+test-tsan: deps
+	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZYL_TSAN=ON -DZYL_BENCH=OFF $(LAUNCHER)
+	cmake --build $(TSAN_BUILD) -j $(JOBS) --target $(notdir $(TSAN_TESTS))
+	@for t in $(TSAN_TESTS); do echo "== $$t"; \
+	  ZYL_LIB_DIR=$(CURDIR)/$(TSAN_BUILD)/lib ZYL_ALERT_STRESS_MESSAGES=100 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
+	  timeout 1200 $(TSAN_BUILD)/$$t --gtest_brief=1 || exit 1; done
 
 BENCH_BUILD ?= build-bench
 # The side-by-side benchmark also measures SOCI and Qt SQL: their packages are installed here only.
@@ -58,4 +71,4 @@ fuzz: deps
 	scripts/run-fuzzers $(FUZZ_BUILD)/fuzzers.txt
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(TSAN_BUILD) $(BENCH_BUILD) $(FUZZ_BUILD)

@@ -21,9 +21,11 @@ struct TSyncQueue {
   std::deque<TSyncRequest*> Pending;
 };
 
+// Never destroyed: a thread that frees itself still signals the queue on its way out, and may do
+// so while the process exits and runs the destructors of static objects.
 TSyncQueue& Queue() {
-  static TSyncQueue Q;
-  return Q;
+  static TSyncQueue* Q = new TSyncQueue;
+  return *Q;
 }
 
 std::atomic<std::thread::id>& MainId() {

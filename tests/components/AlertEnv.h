@@ -37,6 +37,7 @@ class AlertTest : public AsaTest {
     Sessions.clear();
     if (!Engine.empty()) {
       TAsaSession S;
+      zylasa::LoadFlavour(S, FlavourFile);
       StopEngine(S, Engine);
     }
     AsaTest::TearDown();
