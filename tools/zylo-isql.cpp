@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "host/Platform.h"
+#include "tools/isql/IsqlAlerts.h"
 #include "tools/isql/IsqlAsa.h"
 #include "tools/isql/IsqlShell.h"
 #include "tools/isql/IsqlTerminal.h"
@@ -89,6 +91,16 @@ int main(int argc, char** argv) {
   {
     TShell shell(db, options, std::cout, std::cerr);
     shell.SetInterrupts(TSignals::Interrupted, TSignals::ClearInterrupt, [] { return TSignals::Terminated() != 0; });
+    // .listen and .notify: a message received shows above the prompt while the user sits at
+    // it; so does the error that ends a listener (the components report it as a message box).
+    TIsqlAlerts alerts(db.Session());
+    alerts.OnMessage = [&shell](const std::string& Line) { shell.PostNotice(Line); };
+    AddAlertCommands(shell, alerts);
+    shell.SetIdleHandler([&alerts] { alerts.Pump(); });
+    TMessageBoxHandler oldBox = SetMessageBoxHandler([&shell](LPCSTR Text, LPCSTR Caption, UINT) {
+      shell.PostNotice(std::string(Caption) + ": " + Text);
+      return IDOK;
+    });
     TCommandPager pager(DefaultPagerCommand());
     if (isatty(STDOUT_FILENO))
       shell.SetTerminal([](size_t& Columns, size_t& Rows) { return TerminalSize(STDOUT_FILENO, Columns, Rows); },
@@ -102,6 +114,7 @@ int main(int argc, char** argv) {
     } else {
       status = shell.RunAll(std::cin, false);
     }
+    SetMessageBoxHandler(std::move(oldBox));
   }
   db.Disconnect();
   std::cout.flush();

@@ -4,12 +4,16 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
+#include <thread>
 
+#include "tools/isql/IsqlAlerts.h"
 #include "tools/isql/IsqlAsa.h"
 #include "tools/isql/IsqlShell.h"
 
@@ -326,4 +330,102 @@ TEST_F(IsqlEndToEnd, CursorInsertsFindsRefreshesAndReportsARowAnotherConnectionC
   ASSERT_TRUE(sb.RunText("SELECT city FROM customer WHERE id = 2;\nSELECT count(*) AS n FROM customer;\n"));
   EXPECT_NE(bout.str().find("Bern"), std::string::npos) << bout.str();
   EXPECT_NE(bout.str().find("n\n-\n5\n"), std::string::npos) << bout.str();
+}
+
+namespace {
+
+// A person at the prompt: the lines are typed in turn, and a line "@wait TEXT" is no line but
+// the person sitting at the prompt (the idle handler running as the terminal runs it) until TEXT
+// has appeared above it, or a minute has passed.
+class TSittingUser : public TLineInput {
+ public:
+  explicit TSittingUser(std::vector<std::string> Lines) : FLines(std::move(Lines)) {}
+  TReadResult ReadLine(const std::string&, std::string& Line) override {
+    while (FNext < FLines.size() && FLines[FNext].rfind("@wait ", 0) == 0) {
+      const std::string want = FLines[FNext++].substr(6);
+      auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+      while (Shown.find(want) == std::string::npos && std::chrono::steady_clock::now() < deadline) {
+        if (FIdle) FIdle();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));  // the terminal's poll
+      }
+    }
+    if (FNext >= FLines.size()) return TReadResult::rrEnd;
+    Line = FLines[FNext++];
+    return TReadResult::rrLine;
+  }
+  bool Interactive() const override { return true; }
+  void SetIdle(std::function<void()> Idle, bool) override { FIdle = std::move(Idle); }
+  void ShowAbovePrompt(const std::string& Text) override { Shown += Text; }
+  std::string Shown;
+
+ private:
+  std::vector<std::string> FLines;
+  size_t FNext = 0;
+  std::function<void()> FIdle;
+};
+
+}  // namespace
+
+// .listen at one terminal, .notify at another (a second program on the same database): each
+// message shows above the waiting prompt, once and in order; the tool's own .notify reaches its
+// own listener too; .notify never commits the user's transaction.
+TEST_F(IsqlEndToEnd, ListenShowsNotifiesOfAnotherProgramAtThePrompt) {
+  LoadDemo();
+  TAsaDatabase db;
+  TConnectParams p;
+  std::string e;
+  ASSERT_TRUE(ParseConnectParams(connect, p, e)) << e;
+  ASSERT_TRUE(db.Connect(p, TOptions{})) << db.ErrorText();
+  const std::string other = "printf '.notify chat one\\n.notify chat \"two, three\"\\n.notify CHAT four\\n' | " +
+                            std::string(ZYL_ISQL_TOOL) + " -q -c '" + connect + "' 2>&1";
+  std::string otherOutput;
+  int otherStatus = -1;
+  TSittingUser user({".listen chat", ".listen news", ".listen", ".send", "@wait CHAT: four",
+                     ".notify news 'it''s here'", "@wait news: it's here",
+                     // Inside the user's transaction: the embedded engine lets one connection
+                     // write at a time, so the post waits for the user's lock and fails; it must
+                     // not commit the user's work to get it.
+                     "DELETE FROM orders WHERE id = 101;", ".notify news during", "ROLLBACK;",
+                     ".notify news after", "@wait news: after", ".unlisten chat", ".listen", ".unlisten nope",
+                     ".notify a;b x", ".notify"});
+  TOptions options;
+  options.Quiet = true;
+  std::ostringstream shellOut, shellErr;
+  {
+    TShell shell(db, options, shellOut, shellErr);
+    TIsqlAlerts alerts(db.Session());
+    alerts.OnMessage = [&shell](const std::string& Line) { shell.PostNotice(Line); };
+    AddAlertCommands(shell, alerts);
+    shell.SetIdleHandler([&] { alerts.Pump(); });
+    // ".send" runs the other program while this one's listener waits.
+    shell.AddCommand({"send", {}, "", "", {}, {}, [&](TShell&, const std::string&) {
+                        std::tie(otherStatus, otherOutput) = Shell(other);
+                        return true;
+                      }});
+    shell.RunAll(user);
+  }
+  db.Disconnect();
+  EXPECT_EQ(otherStatus, 0) << otherOutput << shellOut.str() << shellErr.str();
+  const std::string& shown = user.Shown;
+  size_t one = shown.find("chat: one\n"), two = shown.find("chat: two, three\n"), four = shown.find("CHAT: four\n");
+  ASSERT_NE(one, std::string::npos) << shown;
+  ASSERT_NE(two, std::string::npos) << shown;
+  ASSERT_NE(four, std::string::npos) << shown;  // the name as the sender wrote it
+  EXPECT_TRUE(one < two && two < four) << shown;
+  EXPECT_EQ(shown.find("chat: one", one + 1), std::string::npos) << shown;  // once
+  EXPECT_NE(shown.find("news: it's here"), std::string::npos) << shown;
+  const std::string o = shellOut.str(), r = shellErr.str();
+  EXPECT_NE(o.find("listening to chat\nlistening to news"), std::string::npos) << o;
+  EXPECT_NE(o.rfind("listening to news"), o.find("listening to news")) << o;  // still, after .unlisten chat
+  EXPECT_NE(r.find("not listening to 'nope'"), std::string::npos) << r;
+  EXPECT_NE(r.find("cannot hold ';'"), std::string::npos) << r;
+  EXPECT_NE(r.find("usage: .notify NAME TEXT"), std::string::npos) << r;
+  EXPECT_NE(r.find("notify: Error -210"), std::string::npos) << r;
+  EXPECT_EQ(shown.find("news: during"), std::string::npos) << shown;
+  EXPECT_NE(shown.find("news: after"), std::string::npos) << shown;  // the listener lived on
+  // The DELETE was rolled back although .notify committed its message in between.
+  TOptions csv;
+  csv.Format = TFormat::fmCsv;
+  ASSERT_EQ(Run("SELECT count(*) AS n FROM orders WHERE id = 101", csv), 0) << err.str();
+  EXPECT_EQ(out.str(), "n\r\n1\r\n");
 }
