@@ -33,10 +33,12 @@ test-asan: deps
 
 # ThreadSanitizer over the tests whose threads share objects: the alert component (listener
 # thread, synchronise queue, cancel from the main thread) and the client library's alert
-# procedures (receive, cancel and send from several threads), in their own build folder. The
-# stress test sends 100 messages per sender here instead of 1 000.
+# procedures (receive, cancel and send from several threads), and the zylo layer's connection
+# pool (32 threads sharing 8 connections), in their own build folder. The stress test sends 100
+# messages per sender here instead of 1 000.
 TSAN_BUILD ?= build-tsan
-TSAN_TESTS := tests/components/component_alert_tests tests/components/component_alert_stress tests/dblib/test_proc_alerts
+TSAN_TESTS := tests/components/component_alert_tests tests/components/component_alert_stress tests/dblib/test_proc_alerts \
+              tests/zylo/zylo_tests
 test-tsan: deps
 	cmake -S . -B $(TSAN_BUILD) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZYL_TSAN=ON -DZYL_BENCH=OFF $(LAUNCHER)
 	cmake --build $(TSAN_BUILD) -j $(JOBS) --target $(notdir $(TSAN_TESTS))
