@@ -312,7 +312,8 @@ TEST_F(IsqlTerminal, CtrlCClearsTheLineOrCancelsTheStatementAndTheTransactionGoe
   // A statement that changes data cannot be stopped alone here: the server ends the
   // transaction with it and says so, and the prompt shows nothing left uncommitted.
   s->Type("INSERT INTO t VALUES (2);\r");
-  ASSERT_TRUE(s->WaitFor("1 row affected\nisql*> ")) << s->Screen().Text();
+  // Waits for this answer, not the first INSERT's, which is on the screen already.
+  ASSERT_TRUE(s->WaitFor("INSERT INTO t VALUES (2);\n1 row affected\nisql*> ")) << s->Screen().Text();
   s->Type("INSERT INTO t SELECT n FROM (WITH RECURSIVE c(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM c) SELECT n FROM c) y;\r");
   ASSERT_TRUE(s->WaitFor("FROM c) y;\n")) << s->Screen().Text();
   s->Type("\x03");
