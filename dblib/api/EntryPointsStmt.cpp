@@ -83,7 +83,10 @@ void ExecuteInto(SQLCA* sqlca, char* stmt_name, char* progname, short* stmtnum, 
   Request(sqlca, [&](Client& c) {
     ClientConnection& cc = c.Current();
     auto [st, n] = ResolveStatement(cc, stmt_name, stmtnum);
-    std::vector<Value> inputs = ReadInputs(in, *cc.conn, [&]() -> const std::vector<short>& { return cc.InputTypesOf(n); });
+    // A lambda may not capture a structured binding (C++20 as clang implements it): a copy.
+    const auto number = n;
+    std::vector<Value> inputs =
+        ReadInputs(in, *cc.conn, [&]() -> const std::vector<short>& { return cc.InputTypesOf(number); });
     std::vector<Value> outputs;
     EngineRequest r(cc);
     if (c.debug) c.CallDebug("execute: " + st->Text());
