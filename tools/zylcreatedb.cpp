@@ -50,13 +50,13 @@ bool Run(SQLCA& ca, const std::string& sql) {
 }
 
 // --server: the key=value pieces of the server string as a connection string of ours.
-int PrepareServerDatabase(const std::string& spec, bool quiet) {
+int PrepareServerDatabase(const std::string& conninfo, bool quiet) {
   std::string host = "localhost", port = "5432", dbname, user, password;
   size_t i = 0;
-  while (i < spec.size()) {
-    size_t e = spec.find(';', i);
-    if (e == std::string::npos) e = spec.size();
-    std::string piece = spec.substr(i, e - i);
+  while (i < conninfo.size()) {
+    size_t e = conninfo.find(';', i);
+    if (e == std::string::npos) e = conninfo.size();
+    std::string piece = conninfo.substr(i, e - i);
     i = e + 1;
     if (piece.empty()) continue;
     size_t eq = piece.find('=');

@@ -52,26 +52,7 @@ struct Stmt {
 // fetch path reads every column of every row this way). Reading the value unprotected is safe
 // because a connection and its cursors are used by one thread at a time; another thread only
 // ever interrupts it.
-ValueRef ColumnRef(sqlite3_stmt* st, int i) {
-  ValueRef r;
-  sqlite3_value* v = sq::column_value(st, i);
-  switch (sq::value_type(v)) {
-    case SQLITE_INTEGER: r.kind = Value::Kind::Integer; r.i = sq::value_int64(v); break;
-    case SQLITE_FLOAT: r.kind = Value::Kind::Real; r.d = sq::value_double(v); break;
-    case SQLITE_TEXT:
-      r.kind = Value::Kind::Text;
-      r.p = reinterpret_cast<const char*>(sq::value_text(v));
-      r.n = static_cast<size_t>(sq::value_bytes(v));
-      break;
-    case SQLITE_BLOB:
-      r.kind = Value::Kind::Blob;
-      r.p = static_cast<const char*>(sq::value_blob(v));
-      r.n = static_cast<size_t>(sq::value_bytes(v));
-      break;
-    default: break;
-  }
-  return r;
-}
+ValueRef ColumnRef(sqlite3_stmt* st, int i) { return RefOf(sq::column_value(st, i)); }
 
 }  // namespace
 

@@ -41,6 +41,27 @@ namespace dbl {
 
 class SqliteConnection;
 
+// A view of an SQLite value without copying it: valid until the value's statement or call moves on.
+inline ValueRef RefOf(sqlite3_value* v) {
+  ValueRef r;
+  switch (sq::value_type(v)) {
+    case SQLITE_INTEGER: r.kind = Value::Kind::Integer; r.i = sq::value_int64(v); break;
+    case SQLITE_FLOAT: r.kind = Value::Kind::Real; r.d = sq::value_double(v); break;
+    case SQLITE_TEXT:
+      r.kind = Value::Kind::Text;
+      r.p = reinterpret_cast<const char*>(sq::value_text(v));
+      r.n = static_cast<size_t>(sq::value_bytes(v));
+      break;
+    case SQLITE_BLOB:
+      r.kind = Value::Kind::Blob;
+      r.p = static_cast<const char*>(sq::value_blob(v));
+      r.n = static_cast<size_t>(sq::value_bytes(v));
+      break;
+    default: break;
+  }
+  return r;
+}
+
 class CursorPlan {
  public:
   enum Kind { kStream, kReread, kCount, kEstimate, kKinds };

@@ -6,6 +6,7 @@
 
 #include "dblib/sql/Dialect.h"
 #include "dblib/sql/Errors.h"
+#include "dblib/sqlite/SqliteCursor.h"
 #include "dblib/sqlite/SqliteEngine.h"
 #include "dblib/sqlite/SqliteErrors.h"
 
@@ -238,26 +239,6 @@ class Rewriter {
   std::vector<size_t> markers_;                        // token index of each marker, in order
   std::vector<std::pair<size_t, std::string>> edits_;  // (offset, text inserted there)
 };
-
-ValueRef RefOf(sqlite3_value* v) {
-  ValueRef r;
-  switch (sq::value_type(v)) {
-    case SQLITE_INTEGER: r.kind = Value::Kind::Integer; r.i = sq::value_int64(v); break;
-    case SQLITE_FLOAT: r.kind = Value::Kind::Real; r.d = sq::value_double(v); break;
-    case SQLITE_TEXT:
-      r.kind = Value::Kind::Text;
-      r.p = reinterpret_cast<const char*>(sq::value_text(v));
-      r.n = static_cast<size_t>(sq::value_bytes(v));
-      break;
-    case SQLITE_BLOB:
-      r.kind = Value::Kind::Blob;
-      r.p = static_cast<const char*>(sq::value_blob(v));
-      r.n = static_cast<size_t>(sq::value_bytes(v));
-      break;
-    default: break;
-  }
-  return r;
-}
 
 // zyl_fit(value, sqltype, length, precision, scale)
 void FitFunction(sqlite3_context* ctx, int, sqlite3_value** argv) {

@@ -184,12 +184,12 @@ TEST_F(PgEngine, AServerCursorOutlivesCommitsAndReadsInBlocks) {
 TEST_F(PgEngine, CreatedbPreparesAServerDatabaseAgainAndAgain) {
   std::string server = PgServer();
   std::string host = server.substr(0, server.rfind(':')), port = server.substr(server.rfind(':') + 1);
-  std::string spec = "host=" + host + ";port=" + port + ";dbname=" + db.substr(3) + ";user=dba";
+  std::string conninfo = "host=" + host + ";port=" + port + ";dbname=" + db.substr(3) + ";user=dba";
   std::string tool = ZYL_CREATEDB_TOOL;
   auto run = [&](const std::string& s) { return std::system((tool + " -q --server '" + s + "' 2>/dev/null").c_str()); };
-  EXPECT_EQ(run(spec + ";password=sql"), 0);
-  EXPECT_EQ(run(spec + ";password=sql"), 0);  // idempotent
-  EXPECT_NE(run(spec + ";password=wrong"), 0);
+  EXPECT_EQ(run(conninfo + ";password=sql"), 0);
+  EXPECT_EQ(run(conninfo + ";password=sql"), 0);  // idempotent
+  EXPECT_NE(run(conninfo + ";password=wrong"), 0);
   EXPECT_EQ(Exec("ALTER DATABASE UPGRADE"), 0) << Message(ca);
   EXPECT_EQ(Query("SELECT count(*) FROM sys.sysdomain WHERE domain_name = 'tinyint'"), "1");
 }
