@@ -1,0 +1,33 @@
+// ZylAsaEd: the design-time side of the SQL Anywhere package — ZylSaRegister puts its components
+// on the palette page "Zylobase" (in the order of their units: session and statement, data sets,
+// login, alert) and registers the editors that apply to them:
+//   TAsaSession.LibraryFile    TZyloLibFileProperty
+//   TAsaSession.LibraryPath    TZyloPathProperty
+//   TAsaSession.LoginDatabase  TZyloDBFileProperty
+//   TAsaSession                TAsaAboutComponentEditor (the about box naming the server)
+//   TAsaLogin                  TAsaLoginComponentEditor ("&Login...": runs the login dialog)
+// Nothing here runs in an application at run time.
+#pragma once
+
+#include "design/ZylAbout.h"
+#include "host/Design.h"
+
+class TAsaAboutComponentEditor : public TZyloAboutComponentEditor {
+ public:
+  using TZyloAboutComponentEditor::TZyloAboutComponentEditor;
+
+ protected:
+  AnsiString ServerName() const override { return "Sybase SQL Anywhere"; }
+};
+
+class TAsaLoginComponentEditor : public TComponentEditor {
+ public:
+  using TComponentEditor::TComponentEditor;
+  int GetVerbCount() override { return 1; }
+  AnsiString GetVerb(int Index) override { return Index == 0 ? "&Login..." : AnsiString(); }
+  // Runs the login dialog of the edited TAsaLogin, then reports the form modified.
+  void ExecuteVerb(int Index) override;
+};
+
+// What the package does when the environment loads it.
+void ZylSaRegister();

@@ -1,0 +1,148 @@
+// The catalog routines over the screen's forms and data modules and a real database: sessions by
+// database name (blank, duplicate, path and case), tables by creator, procedures, columns with
+// and without an owner, the session held open only for the call, and a failing connect leaving
+// the list empty and the session released.
+#include <gtest/gtest.h>
+
+#include "components/ZylAsaDS.h"
+#include "design/ZylApp.h"
+#include "host/Forms.h"
+#include "tests/asa/AsaStatementEnv.h"
+
+namespace {
+
+using zylasa::AsaSQLTest;
+
+std::vector<std::string> Lines(const TStrings& L) {
+  std::vector<std::string> R;
+  for (int I = 0; I < L.Count(); ++I) R.push_back(L[I]);
+  return R;
+}
+
+class CatalogTest : public AsaSQLTest {
+ protected:
+  void TearDown() override {
+    delete Module;  // its sessions disconnect before the engine stops
+    delete Form;
+    AsaSQLTest::TearDown();
+  }
+
+  // A session owned by Owner on the test's database (not connected), as a form would hold it.
+  TAsaSession* PlaceSession(TComponent* Owner, const std::string& LoginDatabase) {
+    auto* S = new TAsaSession(Owner);
+    S->SetLibraryPath(zylasa::LibDir());
+    S->SetLibraryFile("dblib10.dll");
+    S->SetLoginDatabase(LoginDatabase);
+    S->SetLoginEngineName(Engine);
+    S->SetClientParams(Links.empty() ? "dbf=" + File : Links);
+    S->SetLoginUser("dba");
+    S->SetLoginPassword("sql");
+    S->SetKeepConnection(false);
+    return S;
+  }
+
+  TDataModule* Module = nullptr;
+  TForm* Form = nullptr;
+};
+
+TEST_F(CatalogTest, SessionsAreFoundByDatabaseNameOnFormsAndDataModules) {
+  Form = new TForm(nullptr);
+  Module = new TDataModule(nullptr);
+  PlaceSession(Form, "   ");                                    // blank: neither listed nor found
+  TAsaSession* First = PlaceSession(Form, "/data/shop/Sample.db");
+  TAsaSession* Second = PlaceSession(Module, "sample");          // same name: the first one stays
+  TAsaSession* Other = PlaceSession(Module, "orders.db");
+
+  TStringList Names;
+  Names.Add("stale");
+  ZylGetDatabaseNames(&Names);
+  EXPECT_EQ(Lines(Names), (std::vector<std::string>{"orders", "Sample"}));
+  EXPECT_EQ(Names.Objects(1), First);
+
+  EXPECT_EQ(ZylFindDatabase("SAMPLE"), First);
+  EXPECT_EQ(ZylFindDatabase("c:\\elsewhere\\sample.DB"), First);
+  EXPECT_EQ(ZylFindDatabase("orders"), Other);
+  EXPECT_EQ(ZylFindDatabase(""), nullptr);
+  EXPECT_EQ(ZylFindDatabase("missing"), nullptr);
+  (void)Second;
+
+  // A session that goes away leaves the list with its owner.
+  delete Form;
+  Form = nullptr;
+  EXPECT_EQ(ZylFindDatabase("sample"), Second);
+}
+
+TEST_F(CatalogTest, TablesProceduresAndColumnsComeFromTheConnectedDatabase) {
+  ASSERT_NO_FATAL_FAILURE(Connect("dblib10.dll", "catalog"));
+  Exec("create table orders (id integer primary key, qty integer, note varchar(20))");
+  Exec("create table customers (id integer primary key, name varchar(30))");
+  Exec("create view big_orders as select * from orders where qty > 10");
+  Exec("create procedure order_count() begin select count(*) from orders; end");
+  Exec("grant connect to joe identified by 'pw'");
+  Exec("create table joe.notes (id integer, body varchar(10))");
+  Exec("commit");
+
+  Module = new TDataModule(nullptr);
+  TAsaSession* S = PlaceSession(Module, File);
+  const TMetaClass& DS = TAsaDataset::StaticClass();
+  const std::string Db = "catalog";
+
+  TStringList L;
+  ZylGetTableNames(Db, true, true, &L, DS);
+  auto All = Lines(L);
+  EXPECT_NE(std::find(All.begin(), All.end(), "DBA.customers"), All.end()) << L.GetText();
+  EXPECT_NE(std::find(All.begin(), All.end(), "joe.notes"), All.end()) << L.GetText();
+  EXPECT_EQ(std::find(All.begin(), All.end(), "DBA.big_orders"), All.end()) << "views are not base tables";
+  EXPECT_TRUE(std::is_sorted(All.begin(), All.end(), [](auto& A, auto& B) { return AnsiCompareText(A, B) < 0; }));
+
+  ZylGetTableNames(Db, false, false, &L, DS);
+  auto Own = Lines(L);
+  EXPECT_NE(std::find(Own.begin(), Own.end(), "orders"), Own.end());
+  EXPECT_EQ(std::find(Own.begin(), Own.end(), "notes"), Own.end()) << "only tables of user id 1";
+  EXPECT_FALSE(S->GetConnected()) << "the call connects the session only while it runs";
+
+  ZylGetStoredProcNames(Db, true, &L, DS);
+  auto Procs = Lines(L);
+  EXPECT_NE(std::find(Procs.begin(), Procs.end(), "DBA.order_count"), Procs.end()) << L.GetText();
+
+  ZylGetFieldNames(Db, "orders", &L, DS);
+  EXPECT_EQ(Lines(L), (std::vector<std::string>{"id", "qty", "note"}));
+  ZylGetFieldNames(Db, "  joe . notes", &L, DS);  // blanks around the owner do not count
+  EXPECT_EQ(Lines(L), (std::vector<std::string>{}));  // ...but those around the table do
+  ZylGetFieldNames(Db, "  joe .notes", &L, DS);
+  EXPECT_EQ(Lines(L), (std::vector<std::string>{"id", "body"}));
+  ZylGetFieldNames(Db, "joe.orders", &L, DS);
+  EXPECT_EQ(L.Count(), 0) << "the owner narrows the table";
+  ZylGetFieldNames(Db, "dba.", &L, DS);
+  EXPECT_EQ(L.Count(), 0);
+  ZylGetFieldNames("nowhere", "orders", &L, DS);
+  EXPECT_EQ(L.Count(), 0) << "no session is not an error";
+  EXPECT_FALSE(S->GetConnected());
+
+  // A session that keeps its connection and was connected before stays connected.
+  S->SetKeepConnection(true);
+  S->Open();
+  ZylGetStoredProcNames(Db, false, &L, DS);
+  EXPECT_TRUE(S->GetConnected());
+  EXPECT_EQ(S->DataSetCount(), 0);
+}
+
+TEST_F(CatalogTest, AFailingConnectPropagatesAndLeavesNothingBehind) {
+  ASSERT_NO_FATAL_FAILURE(Connect("dblib10.dll", "failing"));
+  Module = new TDataModule(nullptr);
+  TAsaSession* S = PlaceSession(Module, File);
+  S->SetLoginPassword("wrong");
+  S->SetWantExceptions(true);
+  TStringList L;
+  L.Add("old");
+  EXPECT_THROW(ZylGetTableNames("failing", true, true, &L, TAsaDataset::StaticClass()), Exception);
+  EXPECT_EQ(L.Count(), 0);
+  EXPECT_EQ(L.UpdateCount(), 0);
+  EXPECT_FALSE(S->GetConnected());
+  // The data set class must be one.
+  S->SetLoginPassword("sql");
+  EXPECT_THROW(ZylGetTableNames("failing", true, true, &L, TAsaSession::StaticClass()), EInvalidOperation);
+  EXPECT_FALSE(S->GetConnected());
+}
+
+}  // namespace
