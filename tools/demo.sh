@@ -31,5 +31,33 @@ echo "== zylo-isql -c \"$CONNECT\" --echo -f tools/demo/tour.sql"
 echo
 echo "== the backup"
 ls -l "$DEMO/backup"
+
+# The design tool over a data module on the same database: a session and a data set.
+if [ -x "$BIN/zylo-design" ]; then
+  MODULE=$DEMO/sales.dfm
+  cat > "$MODULE" <<EOF
+object SalesData: TDataModule
+  object Session1: TAsaSession
+    LoginDatabase = '$DB'
+    LoginUser = 'dba'
+    LoginPassword = 'sql'
+    LibraryFile = 'dblib10.dll'
+    ServerType = stServer
+  end
+  object CustomerOrders: TAsaDataset
+    Session = Session1
+    SQL.Strings = (
+      'select o.id, p.title, o.quantity, o.ordered from orders o join product p on p.id = o.product_id'
+      'where o.customer_id = :cust order by o.id')
+  end
+end
+EOF
+  echo
+  echo "== zylo-design --echo -f tools/demo/design.txt $MODULE"
+  "$BIN/zylo-design" --echo -f "$ROOT/tools/demo/design.txt" "$MODULE" < /dev/null
+  echo
+  echo "== the data module as written back"
+  cat "$MODULE"
+fi
 echo
 echo "Try it yourself:  ZYL_ENGINE_DIR=$ZYL_ENGINE_DIR $BIN/zylo-isql -c \"$CONNECT\""
