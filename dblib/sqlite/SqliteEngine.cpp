@@ -12,6 +12,7 @@
 #include "dblib/engine/Registry.h"
 #include "dblib/sqlite/Catalog.h"
 #include "dblib/sqlite/ProcAlerts.h"
+#include "dblib/sqlite/ReadAheadVfs.h"
 #include "dblib/sqlite/SqliteErrors.h"
 #include "dblib/sqlite/SqliteStatement.h"
 #include "dblib/sqlite/Users.h"
@@ -109,7 +110,8 @@ sqlite3* OpenHandle(const std::string& file, bool create) {
   // time (the other thread of a cancel only interrupts, which needs no lock), so SQLite's own
   // per-call mutex would guard nothing and cost a lock on every column read.
   int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
-  int rc = sq::open_v2(file.c_str(), &db, flags, nullptr);
+  // Through the read-ahead file layer: scans and row counts read the file in large pieces.
+  int rc = sq::open_v2(file.c_str(), &db, flags, ReadAheadVfsName());
   if (rc != SQLITE_OK) {
     SqlError e = FromSqlite(db, rc);
     sq::close_v2(db);
