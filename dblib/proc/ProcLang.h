@@ -165,6 +165,9 @@ int CountMarkers(std::string_view sql);
 // Replaces every `:name` marker by '?' and lists the names in order of occurrence, so values can
 // be bound by position whatever the engine does with named markers.
 std::string PositionalMarkers(std::string_view sql, std::vector<std::string>& names);
+// The distinct identifiers of a text that begin with an at sign ("@total"), in order of first
+// appearance: a variable so named is a host parameter to an engine, never an unknown column.
+std::vector<std::string> AtSignNames(std::string_view sql);
 // The distinct `:name` markers of a text in the order SQLite numbers them (first appearance).
 std::vector<std::string> NamedMarkers(std::string_view sql);
 

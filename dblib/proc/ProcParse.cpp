@@ -929,6 +929,17 @@ std::string PositionalMarkers(std::string_view sql, std::vector<std::string>& na
   return out;
 }
 
+std::vector<std::string> AtSignNames(std::string_view sql) {
+  std::vector<std::string> names;
+  for (const Token& t : Lex(sql)) {
+    if (t.kind != Token::Kind::Ident || t.text.size() < 2 || t.text[0] != '@') continue;
+    bool seen = false;
+    for (const std::string& n : names) seen = seen || SameName(n, t.text);
+    if (!seen) names.push_back(t.text);
+  }
+  return names;
+}
+
 int CountMarkers(std::string_view sql) {
   int n = 0;
   for (const Token& t : Lex(sql))

@@ -212,7 +212,30 @@ auto Runner::WithVariables(const std::string& text, F run, int form, const std::
       cached = true;
     }
   }
-  if (!cached) entry.sql = entry.run = composed ? *composed : text;
+  // Every use of a variable becomes one positional marker, bound in order of appearance.
+  auto renumber = [&entry] {
+    std::vector<std::string> order;
+    entry.run = PositionalMarkers(entry.sql, order);
+    entry.vars.clear();
+    for (const std::string& m : order) {
+      for (const auto& [mk, var] : entry.markers)
+        if (mk == m) entry.vars.push_back(var);
+    }
+  };
+  if (!cached) {
+    entry.sql = entry.run = composed ? *composed : text;
+    // A variable named with a leading at sign is taken by the engine for a parameter of its own,
+    // not reported as an unknown column, so it is made a marker before the first run.
+    bool any = false;
+    for (const std::string& name : AtSignNames(entry.sql)) {
+      if (!Find(name)) continue;
+      std::string marker = ":zv" + std::to_string(entry.markers.size());
+      if (ReplaceIdentifier(entry.sql, name, marker) == 0) continue;
+      entry.markers.emplace_back(marker, name);
+      any = true;
+    }
+    if (any) renumber();
+  }
   for (int attempt = 0;; ++attempt) {
     std::vector<Value> values;
     values.reserve(entry.vars.size());
@@ -238,16 +261,7 @@ auto Runner::WithVariables(const std::string& text, F run, int form, const std::
       entry.markers.emplace_back(marker, unknown);
       learnt = true;
     }
-    if (learnt) {
-      // Every use of a variable becomes one positional marker, bound in order of appearance.
-      std::vector<std::string> order;
-      entry.run = PositionalMarkers(entry.sql, order);
-      entry.vars.clear();
-      for (const std::string& m : order) {
-        for (const auto& [mk, var] : entry.markers)
-          if (mk == m) entry.vars.push_back(var);
-      }
-    }
+    if (learnt) renumber();
   }
 }
 

@@ -203,6 +203,22 @@ TEST_F(ProcRun, ColumnsWinOverVariablesAndRewritesAreReused) {
   EXPECT_EQ(host.ScalarInt("SELECT x FROM t WHERE y = 'z'"), 42);
 }
 
+TEST_F(ProcRun, VariablesNamedWithAnAtSign) {
+  // The engine reads "@name" as a parameter of its own, not as an unknown column: such variables
+  // must be bound wherever they are used, or the statement runs short of values.
+  host.Sql("CREATE TABLE t(x INTEGER); INSERT INTO t VALUES (1),(5),(9)");
+  host.Define(
+      "CREATE PROCEDURE p(IN @lim integer, OUT @n integer, INOUT @tag varchar(10))\n"
+      "BEGIN DECLARE @twice integer; SET @twice = @lim * 2;\n"
+      " SELECT count(*) INTO @n FROM t WHERE x > @LIM AND x < @twice + 100;\n"
+      " IF @n > 1 THEN SET @tag = @tag || '+'; END IF;\n"
+      " UPDATE t SET x = x + @n WHERE x = @lim; END");
+  ProcCallResult r = host.Call("p", {{"", Value::Int(1)}, {"", Value()}, {"", Value::Text("a")}});
+  EXPECT_EQ(r.params[1], Value::Int(2));
+  EXPECT_EQ(r.params[2], Value::Text("a+"));
+  EXPECT_EQ(host.ScalarInt("SELECT x FROM t WHERE rowid = 1"), 3);
+}
+
 TEST_F(ProcRun, UnknownNamesStayErrors) {
   host.Define("CREATE PROCEDURE p() BEGIN DECLARE v int; SET v = nosuch + 1; END");
   EXPECT_EQ(host.CallCode("p"), SQLE_COLUMN_NOT_FOUND);
