@@ -12,6 +12,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 
 #include "dblib/engine/Cursor.h"
@@ -392,10 +393,15 @@ class ProcDdlStatement : public Statement {
 // ---- CALL ----
 
 // The cursor OPEN or RESUME hands out: one result set, and the ones the call made after it.
+// The result sets of one call, the current one first. A procedure that failed after it had
+// produced a result set keeps its error for the RESUME that would go past the last set it made, so
+// the caller reads what came before the failure and then learns of it, as when the procedure runs
+// on from one result set to the next.
 class ProcCursor : public Cursor {
  public:
-  ProcCursor(std::unique_ptr<Cursor> current, std::deque<std::unique_ptr<Cursor>> rest)
-      : cur_(std::move(current)), rest_(std::move(rest)) {}
+  ProcCursor(std::unique_ptr<Cursor> current, std::deque<std::unique_ptr<Cursor>> rest,
+             std::optional<SqlError> failure = std::nullopt)
+      : cur_(std::move(current)), rest_(std::move(rest)), failure_(std::move(failure)) {}
   const std::vector<ColumnDesc>& Columns() const override { return cur_->Columns(); }
   int32_t OpenCount() const override { return cur_->OpenCount(); }
   int64_t Position() const override { return cur_->Position(); }
@@ -407,15 +413,21 @@ class ProcCursor : public Cursor {
   bool Refresh(bool forUpdate) override { return cur_->Refresh(forUpdate); }
 
   std::unique_ptr<Cursor> Next() {
-    if (rest_.empty()) return nullptr;
+    if (rest_.empty()) {
+      if (!failure_) return nullptr;
+      SqlError failure = std::move(*failure_);
+      failure_.reset();  // reported once; after it the procedure has completed
+      throw failure;
+    }
     std::unique_ptr<Cursor> first = std::move(rest_.front());
     rest_.pop_front();
-    return std::make_unique<ProcCursor>(std::move(first), std::move(rest_));
+    return std::make_unique<ProcCursor>(std::move(first), std::move(rest_), std::move(failure_));
   }
 
  private:
   std::unique_ptr<Cursor> cur_;
   std::deque<std::unique_ptr<Cursor>> rest_;
+  std::optional<SqlError> failure_;
 };
 
 class CallStatement : public Statement {
@@ -487,11 +499,17 @@ class CallStatement : public Statement {
 
   std::unique_ptr<Cursor> Open(const std::vector<Value>& in, const CursorOptions&) override {
     ConnectionHost host(conn_);
-    Run(in, host);
+    std::optional<SqlError> failure;
+    try {
+      Run(in, host);
+    } catch (const SqlError& e) {
+      if (host.results.empty()) throw;
+      failure = e;
+    }
     if (host.results.empty()) return MakeRowsCursor({}, {});
     std::unique_ptr<Cursor> first = std::move(host.results.front());
     host.results.pop_front();
-    return std::make_unique<ProcCursor>(std::move(first), std::move(host.results));
+    return std::make_unique<ProcCursor>(std::move(first), std::move(host.results), std::move(failure));
   }
 
   std::unique_ptr<Cursor> Resume(Cursor& current) override {
