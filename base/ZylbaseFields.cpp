@@ -197,8 +197,11 @@ void TZyloSQL::GetOutVar(const Variant& NameOrIndex, Variant& Value) {
 TZyloFieldDef* TZyloSQL::InternalAddFieldDef(TZyloFieldDefs* Defs, const AnsiString& Name, TZyloFieldTypes FieldType,
                                              int32_t ExtType, int32_t Size, int32_t Length, int32_t Precision,
                                              int32_t Decimals, bool Nulls, TZyloKeyIndicator KeyIndicator) {
+  // Unique in the list it joins: an output variable keeps its own name even when the prepare
+  // described the same value as a result column (a procedure call's output parameters are both),
+  // so that it can be read back by the parameter's name.
   AnsiString Candidate = Name;
-  for (int32_t Counter = 1; FFieldDefs.IndexOf(Candidate) >= 0; ++Counter) Candidate = Name + "_" + IntToStr(Counter);
+  for (int32_t Counter = 1; Defs->IndexOf(Candidate) >= 0; ++Counter) Candidate = Name + "_" + IntToStr(Counter);
   TZyloFieldDef* Def = Defs->AddFieldDef(Candidate);
   Def->FieldType = FieldType;
   Def->ExtType = ExtType;
