@@ -1,4 +1,5 @@
-// ZylAsaDS: TAsaCustomDataset and TAsaDataset (see the header for the value conversions).
+// ZylAsaDS: TAsaCustomDataset, TAsaDataset, TAsaCustomStoredProc and TAsaStoredProc (see the
+// header for the value conversions).
 #include "components/ZylAsaDS.h"
 
 #include <cmath>
@@ -8,7 +9,8 @@
 namespace {
 
 // Streams create the component by its class name.
-const bool ClassRegistered = (RegisterClass(TAsaDataset::StaticClass()), true);
+const bool ClassRegistered =
+    (RegisterClass(TAsaDataset::StaticClass()), RegisterClass(TAsaStoredProc::StaticClass()), true);
 
 // An unsigned 32-bit column keeps its values above 2^31 only in a 64-bit field.
 bool IsUnsignedInteger(const TZyloFieldDef* Def) { return Def->FieldType == ztInteger && Def->ExtType == DT_UNSINT; }
@@ -25,6 +27,34 @@ void PutStamp(uint8_t* RecBuf, bool WithDate, TDateTime Value) {
   std::memcpy(RecBuf, &Stamp, sizeof Stamp);
 }
 
+// Unsigned 32-bit columns are shown in 64-bit fields (see AsaRecBufToField).
+void WidenUnsignedFields(TFieldDefs& Defs, TZyloSQL* Q) {
+  for (int I = 0; I < Defs.Count(); ++I) {
+    TFieldDef& D = Defs.Items(I);
+    const TZyloFieldDef* Col = Q->GetFieldDefs()->Items(D.FieldNo - 1);
+    if (Col && IsUnsignedInteger(Col)) D.DataType = ftLargeint;
+  }
+}
+
+TZyloSQL* NewAsaStatement() {
+  // Not owned through the component tree (it would be streamed as a child): the data set holds it.
+  auto* Q = new TAsaSQL(nullptr);
+  Q->SetWantExceptions(false);
+  return Q;
+}
+
+bool AsaSequenced(TAsaSession* S) { return S && S->GetWantRowCounts(); }
+
+// A text inside '...' of a statement: each quote doubled.
+AnsiString QuotedText(const AnsiString& Text) {
+  AnsiString Result;
+  for (char C : Text) {
+    if (C == '\'') Result += '\'';
+    Result += C;
+  }
+  return Result;
+}
+
 }  // namespace
 
 const TMetaClass& TAsaCustomDataset::StaticClass() {
@@ -34,17 +64,9 @@ const TMetaClass& TAsaCustomDataset::StaticClass() {
 
 TAsaCustomDataset::TAsaCustomDataset(TComponent* AOwner) : TZyloCustomDataset(AOwner) { (void)ClassRegistered; }
 
-TZyloSQL* TAsaCustomDataset::CreateZyloSQL() {
-  // Not owned through the component tree (it would be streamed as a child): the data set holds it.
-  auto* Q = new TAsaSQL(nullptr);
-  Q->SetWantExceptions(false);
-  return Q;
-}
+TZyloSQL* TAsaCustomDataset::CreateZyloSQL() { return NewAsaStatement(); }
 
-bool TAsaCustomDataset::IsSequenced() {
-  TAsaSession* S = GetSession();
-  return TZyloCustomDataset::IsSequenced() && S && S->GetWantRowCounts();
-}
+bool TAsaCustomDataset::IsSequenced() { return TZyloCustomDataset::IsSequenced() && AsaSequenced(GetSession()); }
 
 void TAsaCustomDataset::QueryUniqueFields(AnsiString& Sql) {
   Sql =
@@ -97,15 +119,14 @@ void TAsaCustomDataset::SetSession(TAsaSession* Value) { TZyloDataset::SetSessio
 
 void TAsaCustomDataset::InternalInitFieldDefs() {
   TZyloCustomDataset::InternalInitFieldDefs();
-  TZyloSQL* Q = Statement();
-  for (int I = 0; I < FieldDefs().Count(); ++I) {
-    TFieldDef& D = FieldDefs().Items(I);
-    const TZyloFieldDef* Col = Q->GetFieldDefs()->Items(D.FieldNo - 1);
-    if (Col && IsUnsignedInteger(Col)) D.DataType = ftLargeint;
-  }
+  WidenUnsignedFields(FieldDefs(), Statement());
 }
 
-void TAsaCustomDataset::RecBufToField(const TZyloFieldDef* Def, const uint8_t* RecBuf, void* FieldBuf) {
+// ---- value conversions, shared by both data sets -------------------------------------------------
+
+namespace {
+
+void AsaRecBufToField(const TZyloFieldDef* Def, const uint8_t* RecBuf, void* FieldBuf) {
   auto* Out = static_cast<uint8_t*>(FieldBuf);
   const int32_t Size = Def->Size;
   switch (Def->FieldType) {
@@ -155,7 +176,7 @@ void TAsaCustomDataset::RecBufToField(const TZyloFieldDef* Def, const uint8_t* R
   }
 }
 
-void TAsaCustomDataset::FieldToRecBuf(const TZyloFieldDef* Def, uint8_t* RecBuf, const void* FieldBuf) {
+void AsaFieldToRecBuf(TComponent* DataSet, const TZyloFieldDef* Def, uint8_t* RecBuf, const void* FieldBuf) {
   const auto* In = static_cast<const uint8_t*>(FieldBuf);
   const int32_t Size = Def->Size;
   switch (Def->FieldType) {
@@ -168,7 +189,7 @@ void TAsaCustomDataset::FieldToRecBuf(const TZyloFieldDef* Def, uint8_t* RecBuf,
       if (IsUnsignedInteger(Def)) {
         int64_t Wide;
         std::memcpy(&Wide, In, 8);
-        if (Wide < 0 || Wide > UINT32_MAX) DatabaseError(DBMsg::FieldValueError(Def->Name), this);
+        if (Wide < 0 || Wide > UINT32_MAX) DatabaseError(DBMsg::FieldValueError(Def->Name), DataSet);
         const uint32_t U = static_cast<uint32_t>(Wide);
         std::memcpy(RecBuf, &U, 4);
         return;
@@ -224,6 +245,16 @@ void TAsaCustomDataset::FieldToRecBuf(const TZyloFieldDef* Def, uint8_t* RecBuf,
   }
 }
 
+}  // namespace
+
+void TAsaCustomDataset::RecBufToField(const TZyloFieldDef* Def, const uint8_t* RecBuf, void* FieldBuf) {
+  AsaRecBufToField(Def, RecBuf, FieldBuf);
+}
+
+void TAsaCustomDataset::FieldToRecBuf(const TZyloFieldDef* Def, uint8_t* RecBuf, const void* FieldBuf) {
+  AsaFieldToRecBuf(this, Def, RecBuf, FieldBuf);
+}
+
 // ---- the published component ---------------------------------------------------------------------
 
 const TMetaClass& TAsaDataset::StaticClass() {
@@ -238,6 +269,100 @@ const TMetaClass& TAsaDataset::StaticClass() {
     M.ComponentProperty("Session", &TAsaCustomDataset::GetSession, &TAsaCustomDataset::SetSession);
     M.ObjectProperty("SQL", &TZyloDataset::GetSQL);
     M.Property("SyncInserts", &TZyloDataset::GetSyncInserts, &TZyloDataset::SetSyncInserts, false);
+    return M;
+  }();
+  return Meta;
+}
+
+// ---- stored procedures -----------------------------------------------------------------------------
+
+const TMetaClass& TAsaCustomStoredProc::StaticClass() {
+  static const TMetaClass Meta("TAsaCustomStoredProc", &TZyloCustomStoredProc::StaticClass());
+  return Meta;
+}
+
+TAsaCustomStoredProc::TAsaCustomStoredProc(TComponent* AOwner) : TZyloCustomStoredProc(AOwner) {
+  (void)ClassRegistered;
+}
+
+TZyloSQL* TAsaCustomStoredProc::CreateZyloSQL() { return NewAsaStatement(); }
+
+void TAsaCustomStoredProc::RecBufToField(const TZyloFieldDef* Def, const uint8_t* RecBuf, void* FieldBuf) {
+  AsaRecBufToField(Def, RecBuf, FieldBuf);
+}
+
+void TAsaCustomStoredProc::FieldToRecBuf(const TZyloFieldDef* Def, uint8_t* RecBuf, const void* FieldBuf) {
+  AsaFieldToRecBuf(this, Def, RecBuf, FieldBuf);
+}
+
+bool TAsaCustomStoredProc::IsSequenced() {
+  return TZyloCustomStoredProc::IsSequenced() && AsaSequenced(GetSession());
+}
+
+void TAsaCustomStoredProc::QuerySPParamList(const AnsiString& Owner, AnsiString& Sql) {
+  Sql =
+      "select parm_name, (if (parm_mode_in='Y' and parm_mode_out='N' and parm_type=0) then 1 else (if "
+      "(parm_mode_in='Y' and parm_mode_out='Y' and parm_type=0) then 2 else (if (parm_mode_in='N' and "
+      "parm_mode_out='Y' and parm_type=0) then 3 else (if (parm_mode_in='N' and parm_mode_out='Y' and parm_type=4) "
+      "then 4 else 0 endif) endif) endif) endif) as parm_type, domain_id as data_type from sys.sysprocedure pr, "
+      "sys.sysprocparm pp, sys.sysuserperms up where pr.proc_id=pp.proc_id and creator=user_id and "
+      "proc_name=:proc_name ";
+  // The owner is the application's text: its quotes are doubled so that it stays one literal.
+  if (!Owner.empty()) Sql += Format("and user_name='%s' ", QuotedText(Owner));
+  Sql += "order by pp.proc_id, parm_id";
+}
+
+void TAsaCustomStoredProc::BuildSPCallStatement(const AnsiString& ResultParam, const AnsiString& ParamList) {
+  if (!ResultParam.empty())
+    GetSQL()->SetText(Format("%s = call %s(%s)", ResultParam, GetStoredProcName(), ParamList));
+  else
+    GetSQL()->SetText(Format("call %s(%s)", GetStoredProcName(), ParamList));
+}
+
+bool TAsaCustomStoredProc::SPNeedsLateDescribe() {
+  AnsiString Owner, Name;
+  SplitProcName(GetStoredProcName(), Owner, Name);
+  AnsiString Sql = "select proc_defn from sys.sysprocedure, sys.sysuserperms where creator=user_id and proc_name=:proc_name";
+  if (!Owner.empty()) Sql += Format(" and user_name='%s' ", QuotedText(Owner));
+  std::unique_ptr<TZyloSQL> Q(CreateZyloSQL());
+  Q->SetSession(GetSession());
+  // A definition that cannot be read needs nothing special.
+  if (!Q->Open(Sql, TVariantArray{Variant(Name)}, true)) return false;
+  bool Late = false;
+  if (Q->Next()) {
+    Variant V;
+    Q->GetFieldValue("proc_defn", V);
+    const AnsiString Defn = (V.IsNull() || V.IsEmpty()) ? AnsiString() : V.AsString();
+    const size_t Out = Defn.find("out"), Result = Defn.find("result(");
+    Late = Out != AnsiString::npos && Result != AnsiString::npos && Out < Result;
+  }
+  Q->Close();
+  return Late;
+}
+
+void TAsaCustomStoredProc::GetCursor(bool GenHandle) {
+  if (GenHandle && SPNeedsLateDescribe()) GetAsaStatement()->SetResumable(true);
+  TZyloCustomStoredProc::GetCursor(GenHandle);
+}
+
+TAsaSession* TAsaCustomStoredProc::GetSession() const {
+  return dynamic_cast<TAsaSession*>(TZyloDataset::GetSession());
+}
+
+void TAsaCustomStoredProc::SetSession(TAsaSession* Value) { TZyloDataset::SetSession(Value); }
+
+void TAsaCustomStoredProc::InternalInitFieldDefs() {
+  TZyloCustomStoredProc::InternalInitFieldDefs();
+  WidenUnsignedFields(FieldDefs(), Statement());
+}
+
+const TMetaClass& TAsaStoredProc::StaticClass() {
+  static const TMetaClass Meta = [] {
+    TMetaClass M("TAsaStoredProc", &TAsaCustomStoredProc::StaticClass(), TMetaClass::Factory<TAsaStoredProc>());
+    M.ObjectProperty("Params", &TZyloDataset::GetParams);
+    M.ComponentProperty("Session", &TAsaCustomStoredProc::GetSession, &TAsaCustomStoredProc::SetSession);
+    M.Property("StoredProcName", &TZyloCustomStoredProc::GetStoredProcName, &TZyloCustomStoredProc::SetProcName,
+               AnsiString());
     return M;
   }();
   return Meta;

@@ -1,9 +1,11 @@
-// ZylAsaDS: the SQL Anywhere data-set components. TAsaCustomDataset fills in what the server-neutral
+// ZylAsaDS: the SQL Anywhere data-set components. TAsaCustomDataset (a query) and
+// TAsaCustomStoredProc (a stored procedure) fill in what the server-neutral
 // data set (dataset/Zylbasds.h) leaves to a binding: its statement is a TAsaSQL that reports
 // failures by result (the data set raises them as EZyloDatasetError), one column converts between
 // the statement's record layout (asa/ZylAsa.h) and the framework's field layout, record counts and
-// numbers come from the server only when the session asks it for row counts, and the catalog query
-// of a table's primary key. TAsaDataset publishes the properties a form streams.
+// numbers come from the server only when the session asks it for row counts, and the catalog queries
+// of a table's primary key and of a procedure's parameters. TAsaDataset and TAsaStoredProc publish
+// the properties a form streams.
 //
 // Record layout -> field layout, by column type (Size is the column's size in the record):
 //   ztString    Size bytes (characters and the terminating zero)
@@ -51,6 +53,44 @@ class TAsaDataset : public TAsaCustomDataset {
   explicit TAsaDataset(TComponent* AOwner) : TAsaCustomDataset(AOwner) {}
   // Registered as "TAsaDataset"; publishes CursorType, Params, ParamCheck, ReadOnly, Session, SQL
   // and SyncInserts besides the data set's own.
+  static const TMetaClass& StaticClass();
+  const TMetaClass& ClassType() const override { return StaticClass(); }
+};
+
+// A stored procedure or function of the server, run through "call name(:p1,:p2)" or
+// ":r = call name(...)" with the parameters the catalog lists (sys.sysprocparm).
+class TAsaCustomStoredProc : public TZyloCustomStoredProc {
+ public:
+  explicit TAsaCustomStoredProc(TComponent* AOwner);
+  static const TMetaClass& StaticClass();
+  const TMetaClass& ClassType() const override { return StaticClass(); }
+
+  TZyloSQL* CreateZyloSQL() override;
+  void RecBufToField(const TZyloFieldDef* Def, const uint8_t* RecBuf, void* FieldBuf) override;
+  void FieldToRecBuf(const TZyloFieldDef* Def, uint8_t* RecBuf, const void* FieldBuf) override;
+  bool IsSequenced() override;
+  void QuerySPParamList(const AnsiString& Owner, AnsiString& Sql) override;
+  void BuildSPCallStatement(const AnsiString& ResultParam, const AnsiString& ParamList) override;
+  // Opening a procedure that has output parameters before its result set makes the statement
+  // resumable first, so that the result set is described once it is open.
+  void GetCursor(bool GenHandle) override;
+  // Does the procedure's definition declare output parameters and then a result set? False when
+  // the definition cannot be read.
+  bool SPNeedsLateDescribe();
+
+  TAsaSession* GetSession() const;
+  void SetSession(TAsaSession* Value);
+  TAsaSQL* GetAsaStatement() { return static_cast<TAsaSQL*>(Statement()); }
+
+ protected:
+  void InternalInitFieldDefs() override;
+};
+
+class TAsaStoredProc : public TAsaCustomStoredProc {
+ public:
+  explicit TAsaStoredProc(TComponent* AOwner) : TAsaCustomStoredProc(AOwner) {}
+  // Registered as "TAsaStoredProc"; publishes Params, Session and StoredProcName besides the data
+  // set's own.
   static const TMetaClass& StaticClass();
   const TMetaClass& ClassType() const override { return StaticClass(); }
 };

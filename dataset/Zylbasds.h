@@ -53,6 +53,9 @@ enum : TResourceId {
   ZYL_ERR_DS_RECORD_CHANGED,        // "Couldn't perform the edit because another user changed the record"
   ZYL_ERR_DS_STORED_PROC,           // "Cannot perform this operation on a Stored Procedure"
   ZYL_ERR_DS_NO_ORDER_BY,           // "Missing or unsupported ORDER BY clause to build index"
+  ZYL_ERR_DS_NO_PROC_NAME,          // "Empty or missing Stored Procedure name"
+  ZYL_ERR_DS_NO_PARAM_TYPE,         // "No parameter type for parameter '%s'"
+  ZYL_ERR_DS_TOO_MANY_RESULTS,      // "Too many Stored Function result parameters"
 };
 
 // ---- errors ------------------------------------------------------------------------------------
@@ -525,6 +528,8 @@ class TZyloDataset : public TDataSet {
  protected:
   bool GetDescribeOnly() const { return FDescribeOnly; }
   void SetDescribeOnly(bool Value) { FDescribeOnly = Value; }
+  // The text that is prepared, for classes that generate it instead of scanning SQL.
+  void SetPreparedText(const AnsiString& Value) { FText = Value; }
 };
 
 // The query base of the server bindings: adds running the text without a result (ExecSQL).
@@ -543,6 +548,64 @@ class TZyloCustomDataset : public TZyloDataset {
   AnsiString PSGetTableName() override;
   void PSSetCommandText(const AnsiString& CommandText) override;
   std::unique_ptr<TIndexDef> PSGetDefaultOrder() override;
+};
+
+// The data set of a stored procedure or function. The application names the procedure
+// (StoredProcName, "owner.name" or "name"); the parameters are discovered from the server's catalog
+// at the first prepare while Params is empty (a list the application filled is taken as it is),
+// and the call text is generated from the list: ExecProc runs it and copies output and result
+// values back into Params; Open shows its result set, Resume the further ones. A binding supplies
+// the catalog query (QuerySPParamList) and the call syntax (BuildSPCallStatement).
+//
+//   unnamed --StoredProcName--> named (Params and SQL empty) --Prepare | ExecProc | Open--> prepared
+//   (parameters discovered, call text generated and prepared) --ExecProc--> outputs in Params, and
+//   unprepared again unless Prepare holds it; --Open--> open on the procedure's result set.
+//   Naming another procedure returns to the named state.
+class TZyloCustomStoredProc : public TZyloDataset {
+ public:
+  explicit TZyloCustomStoredProc(TComponent* AOwner) : TZyloDataset(AOwner) {}
+  static const TMetaClass& StaticClass();
+  const TMetaClass& ClassType() const override { return StaticClass(); }
+
+  // Operations this class introduces, in slot order.
+  // The text of a query with one parameter, the procedure name, giving one row per parameter in
+  // order with "parm_name", "parm_type" (1 in, 2 in/out, 3 out, 4 result, 0 not a parameter) and
+  // "data_type" (the server's domain number); restricted to Owner when it is not empty.
+  virtual void QuerySPParamList(const AnsiString& Owner, AnsiString& Sql) = 0;
+  // Sets SQL to the call; ResultParam (":name" or empty) receives a function's value, ParamList
+  // is the other parameters as ":name", joined by ",".
+  virtual void BuildSPCallStatement(const AnsiString& ResultParam, const AnsiString& ParamList) = 0;
+
+  // Data set operations overridden.
+  void CreateCursor(bool GenHandle) override;  // needs a name; no master fills the parameters
+  void CreateParamDesc() override;             // the catalog's parameters, then the call text
+  void SetServerParams() override;             // the call text from Params
+  void PrepareSQL(const AnsiString& Text) override;  // every parameter directed, one result at most
+  void GetCursor(bool GenHandle) override;     // and the output values back into Params
+  void QueryChanged(TObject* Sender) override; // the generated text is taken as it is
+  void SetParamsList(TZyloParams* Value) override;  // replaces the list; regenerates when prepared
+  void PSExecute() override { ExecProc(); }
+  void PSSetCommandText(const AnsiString& CommandText) override;
+
+  // Runs the procedure once (no result set) with the input values; outputs land in Params.
+  void ExecProc();
+  // Copies the statement's output variables into the output and result parameters of that name.
+  void GetResults();
+  // The procedure's parameters into Dest: Params when prepared or filled, else the catalog's
+  // (which then stay in Params; the procedure is left unprepared).
+  void CopyParams(TZyloParams* Dest);
+
+  const AnsiString& GetStoredProcName() const { return FProcName; }
+  void SetProcName(const AnsiString& Value);  // the setter of StoredProcName
+
+  // The parameter type of the server's domain number (0..29; any other: ztUnknown).
+  static TZyloParamDataType DataTypeOfDomain(int32_t Domain);
+  // "owner.name" split at the first dot; both parts without surrounding blanks. Owner is empty
+  // when there is no dot.
+  static void SplitProcName(const AnsiString& ProcName, AnsiString& Owner, AnsiString& Name);
+
+ private:
+  AnsiString FProcName;
 };
 
 // The stream through which memo and blob fields of a TZyloDataset are read and written: over the

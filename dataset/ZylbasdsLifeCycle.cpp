@@ -351,7 +351,12 @@ void TZyloDataset::Resume() {
   CheckActive();
   Statement()->Resume();
   if (!Statement()->GetStillInProc()) {
+    // The procedure completed, or failed on its way to the next result: a failure is not taken
+    // for the end, it is raised once the data set has let go of the call.
+    const int32_t Code = Statement()->GetLastErrorCode();
+    const AnsiString Message = Statement()->GetLastError();
     Disconnect();
+    ZyloCheckError(Message, Code);
     return;
   }
   // The statement stays open on its next result; the data set reopens over it, read-only.

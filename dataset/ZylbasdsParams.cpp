@@ -36,6 +36,9 @@ const bool MessagesRegistered = RegisterResStrings({
      "Couldn't perform the edit because another user changed the record"},
     {ZYL_ERR_DS_STORED_PROC, "ZYL_ERR_DS_STORED_PROC", "Cannot perform this operation on a Stored Procedure"},
     {ZYL_ERR_DS_NO_ORDER_BY, "ZYL_ERR_DS_NO_ORDER_BY", "Missing or unsupported ORDER BY clause to build index"},
+    {ZYL_ERR_DS_NO_PROC_NAME, "ZYL_ERR_DS_NO_PROC_NAME", "Empty or missing Stored Procedure name"},
+    {ZYL_ERR_DS_NO_PARAM_TYPE, "ZYL_ERR_DS_NO_PARAM_TYPE", "No parameter type for parameter '%s'"},
+    {ZYL_ERR_DS_TOO_MANY_RESULTS, "ZYL_ERR_DS_TOO_MANY_RESULTS", "Too many Stored Function result parameters"},
 });
 
 // The largest value a stored parameter keeps; longer ones are stored cut.
