@@ -214,6 +214,30 @@ TEST_F(IsqlEndToEnd, CatalogCommandsExplainAndBackup) {
       << out.str();
 }
 
+TEST_F(IsqlEndToEnd, ProcShowsTheParametersTheProcedureComponentDiscovers) {
+  LoadDemo();
+  ASSERT_EQ(Run("CREATE FUNCTION net(IN gross DOUBLE, IN rate NUMERIC(5,2) DEFAULT 7.7) RETURNS DOUBLE "
+                "BEGIN RETURN gross / (1 + rate / 100); END;\n"
+                ".proc order_total\n.proc DBA.net\n.proc net"),
+            0)
+      << err.str();
+  const std::string s = out.str();
+  EXPECT_NE(s.find("parameter | direction | type\n----------+-----------+--------\n"
+                   "cust      | in        | integer\ntotal     | out       | float\nlines     | out       | integer\n"
+                   "(3 rows)\ncall: call order_total(:cust,:total,:lines)\n"),
+            std::string::npos)
+      << s;
+  const std::string net = "net       | result    | float\ngross     | in        | float\nrate      | in        | float\n";
+  const size_t first = s.find(net);
+  ASSERT_NE(first, std::string::npos) << s;
+  EXPECT_NE(s.find(net, first + 1), std::string::npos) << "with and without the owner" << s;
+  EXPECT_NE(s.find("call: :net = call net(:gross,:rate)"), std::string::npos) << s;
+  EXPECT_EQ(Run(".proc no_such_proc"), 1);
+  EXPECT_EQ(err.str(), "no procedure no_such_proc\n");
+  EXPECT_EQ(Run(".proc"), 1);
+  EXPECT_EQ(err.str(), "usage: .proc NAME\n");
+}
+
 TEST_F(IsqlEndToEnd, ProgramExitStatuses) {
   std::string tool = ZYL_ISQL_TOOL;
   auto ok = Shell(tool + " -c '" + connect + "' --format csv -e 'SELECT 1 AS a, NULL AS b' 2>/dev/null");

@@ -47,6 +47,10 @@ class TFakeDatabase : public TDatabase {
     Progress("demo.log", 1, 1);
     return true;
   }
+  bool ProcParams(const std::string& Name, TPrinter&) override {
+    Ran.push_back("proc " + Name);
+    return true;
+  }
   bool CursorOpen(const std::string& Sql, TPrinter&) override {
     Ran.push_back("open " + Sql);
     return true;

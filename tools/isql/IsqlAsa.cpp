@@ -679,6 +679,42 @@ void TAsaDatabase::PrintCurrentRow(TPrinter& Out) {
   Out.Info("at row " + std::to_string(d.RecNo()));
 }
 
+bool TAsaDatabase::ProcParams(const std::string& Name, TPrinter& Out) {
+  FError.clear();
+  static const char* const Directions[] = {"unknown", "in", "inout", "out", "result"};
+  static const char* const Types[] = {"unknown", "string",   "integer", "int64",  "float", "currency", "date",
+                                      "time",    "datetime", "boolean", "binary", "memo",  "blob"};
+  return Guarded([&] {
+    // Discovered exactly as an application's procedure component discovers them.
+    TAsaStoredProc proc(nullptr);
+    proc.SetSession(FSession.get());
+    proc.SetProcName(AnsiString(Name));
+    TZyloParams params;
+    proc.CopyParams(&params);
+    if (params.Count() == 0) {
+      // No parameters, or no such procedure: the catalog tells which.
+      AnsiString owner, name;
+      TZyloCustomStoredProc::SplitProcName(proc.GetStoredProcName(), owner, name);
+      std::string sql = "SELECT count(*) FROM sys.sysprocedure p JOIN sys.sysuserperms u ON u.user_id = p.creator"
+                        " WHERE p.proc_name = " + SqlLiteral(name);
+      if (!owner.empty()) sql += " AND u.user_name = " + SqlLiteral(owner);
+      std::vector<std::vector<TCell>> found;
+      if (!Query(sql, found)) return false;
+      if (found.empty() || found[0].empty() || found[0][0].Text == "0") return Fail("no procedure " + Name, 0);
+    }
+    Out.BeginResult({{"parameter", false}, {"direction", false}, {"type", false}});
+    for (int32_t i = 0; i < params.Count(); ++i) {
+      const TZyloParam* p = params.Items(i);
+      const unsigned dir = p->GetParamType(), type = p->GetDataType();
+      Out.Row({TCell::Of(p->GetName()), TCell::Of(dir <= zptResult ? Directions[dir] : "unknown"),
+               TCell::Of(type <= ztBlob ? Types[type] : "unknown")});
+    }
+    Out.EndResult(params.Count());
+    Out.Info("call: " + std::string(Trim(proc.GetSQL()->GetText())));
+    return true;
+  });
+}
+
 bool TAsaDatabase::CursorOpen(const std::string& Sql, TPrinter& Out) {
   FError.clear();
   return Guarded([&] {

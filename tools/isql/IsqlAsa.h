@@ -34,6 +34,7 @@ class TAsaDatabase : public TDatabase {
   bool Query(const std::string& Sql, std::vector<std::vector<TCell>>& Rows) override;
   bool Explain(const std::string& Sql, std::string& Plan) override;
   bool Backup(const std::string& Directory, const TBackupProgress& Progress) override;
+  bool ProcParams(const std::string& Name, TPrinter& Out) override;
   bool CursorOpen(const std::string& Sql, TPrinter& Out) override;
   bool CursorMove(TMove Move, int32_t Row, TPrinter& Out) override;
   bool CursorUpdate(const std::vector<std::pair<std::string, std::string>>& Values, TPrinter& Out) override;

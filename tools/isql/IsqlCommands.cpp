@@ -401,6 +401,12 @@ std::vector<TCommand> BuiltinCommands() {
        Describe},
       {"procs", {}, "[PATTERN]", "list the procedures and functions", {TArgKind::akProcedure}, {},
        [](TShell& S, const std::string& A) { return ListWith(S, ListProceduresSql(A)); }},
+      {"proc", {}, "NAME", "the parameters of a procedure (direction, type) and the call made of them",
+       {TArgKind::akProcedure}, {},
+       [](TShell& S, const std::string& A) {
+         if (A.empty()) return S.CommandError("usage: .proc NAME");
+         return S.Db().ProcParams(A, S.Printer()) || S.Failed();
+       }},
       {"explain", {}, "QUERY", "the access plan of a query", {TArgKind::akSql}, {}, Explain},
       {"read", {}, "FILE", "run the statements of a file", {TArgKind::akFile}, {}, Read},
       {"output", {}, "[FILE]", "send results to a file; without FILE to the screen again", {TArgKind::akFile}, {},

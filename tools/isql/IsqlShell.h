@@ -63,6 +63,9 @@ class TDatabase {
                           bool Partial, TPrinter& Out) = 0;
   virtual bool CursorDelete(TPrinter& Out) = 0;
   virtual bool CursorClose() = 0;
+  // The parameters of a stored procedure or function (NAME or OWNER.NAME) as the procedure
+  // component discovers them from the catalog (name, direction, type), then the call it makes.
+  virtual bool ProcParams(const std::string& Name, TPrinter& Out) = 0;
   // The session's StartTransaction, Commit and Rollback.
   virtual bool Transaction(TTxnOp Op) = 0;
   // True while statements since the last COMMIT or ROLLBACK may have changed data.
