@@ -270,6 +270,21 @@ TEST_F(AsaStoredProcTest, CopyParamsAskTheCatalogOnceAndSettingParamsRegenerates
   EXPECT_EQ(TrimRight(P->GetText()), "call sp_def(:x,:y)") << "the list replaces the old one and the call follows";
   EXPECT_EQ(P->GetParamsCount(), 2);
   EXPECT_NO_THROW(P->ExecProc());
+
+  // The provider names and runs the procedure the same way.
+  P->UnPrepare();
+  P->PSSetCommandText("");
+  EXPECT_EQ(P->GetStoredProcName(), "sp_def") << "an empty command text changes nothing";
+  P->PSSetCommandText("sp_def");
+  EXPECT_EQ(P->GetParamsCount(), 2) << "the same name keeps the list";
+  Exec("create table logged(v integer)");
+  Exec("create procedure sp_log(in v integer) begin insert into logged values (v); end");
+  P->PSSetCommandText(" sp_log");
+  EXPECT_EQ(P->GetParamsCount(), 0) << "another procedure, another list";
+  P->Prepare();
+  P->ParamByName("v")->SetAsInteger(9);
+  P->PSExecute();
+  EXPECT_EQ(QueryText(*Session, "select v from logged"), "9");
 }
 
 TEST_F(AsaStoredProcTest, StoredFormKeepsNameAndParameters) {

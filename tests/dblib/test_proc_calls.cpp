@@ -226,6 +226,41 @@ TEST_F(ProcCalls, SeveralResultSetsWithResumeToTheEnd) {
   dbpp_dropstmt(&ca, nullptr, const_cast<char*>("T"), &n);
 }
 
+TEST_F(ProcCalls, AFailureAfterAResultSetIsReportedByTheResumeThatReachesIt) {
+  MustExec("CREATE TABLE item(id integer)");
+  MustExec("INSERT INTO item VALUES (1), (2)");
+  MustExec("COMMIT");
+  MustExec(
+      "CREATE PROCEDURE sp_half() BEGIN\n"
+      " SELECT id FROM item ORDER BY id;\n"
+      " INSERT INTO item VALUES (3);\n"
+      " RAISERROR 17600 'stopped after %1! rows', 2;\n"
+      " SELECT 'never' AS what;\n"
+      "END");
+  short n = Prepare("CALL sp_half()");
+  ASSERT_EQ(ca.sqlcode, 0) << Message(ca);
+  dbpp_declare(&ca, const_cast<char*>("H"), nullptr, const_cast<char*>("T"), &n, 0);
+  dbpp_open(&ca, const_cast<char*>("H"), nullptr, nullptr, nullptr, nullptr, 0, 0, 0);
+  ASSERT_EQ(ca.sqlcode, 0) << "the first result set is there: " << Message(ca);
+  EXPECT_EQ(FetchAll("H"), (Rowset{{"1"}, {"2"}}));
+  dbpp_resume(&ca, const_cast<char*>("H"));
+  EXPECT_EQ(ca.sqlcode, SQLE_RAISERROR_STMT);
+  EXPECT_EQ(Message(ca), "RAISERROR executed: stopped after 2 rows");
+  dbpp_resume(&ca, const_cast<char*>("H"));
+  EXPECT_EQ(ca.sqlcode, SQLE_PROCEDURE_COMPLETE) << "reported once";
+  dbpp_close(&ca, const_cast<char*>("H"));
+  dbpp_dropstmt(&ca, nullptr, const_cast<char*>("T"), &n);
+  EXPECT_EQ(Query("SELECT count(*) FROM item"), "2") << "the failed call's own change is undone";
+
+  // A failure before any result set still fails the OPEN.
+  MustExec("CREATE PROCEDURE sp_early() BEGIN RAISERROR 17601 'no'; SELECT 1; END");
+  n = Prepare("CALL sp_early()");
+  dbpp_declare(&ca, const_cast<char*>("E"), nullptr, const_cast<char*>("T"), &n, 0);
+  dbpp_open(&ca, const_cast<char*>("E"), nullptr, nullptr, nullptr, nullptr, 0, 0, 0);
+  EXPECT_EQ(ca.sqlcode, SQLE_RAISERROR_STMT);
+  dbpp_dropstmt(&ca, nullptr, const_cast<char*>("T"), &n);
+}
+
 TEST_F(ProcCalls, OpenWithoutResultSetAndResumeOfAPlainSelectReportCompletion) {
   MustExec("CREATE TABLE log(v integer)");
   MustExec("CREATE PROCEDURE sp_quiet(IN v integer) BEGIN IF v < 0 THEN SELECT v; END IF; INSERT INTO log VALUES (v); END");
