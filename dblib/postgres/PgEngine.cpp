@@ -67,7 +67,7 @@ struct Params {
   std::vector<const char*> values;
   std::vector<int> lengths, formats;
   std::vector<Oid> types;
-  explicit Params(const std::vector<Value>* in) {
+  explicit Params(const std::vector<Value>* in, bool typed = false) {
     size_t n = in ? in->size() : 0;
     text.resize(n);
     values.resize(n);
@@ -79,7 +79,11 @@ struct Params {
       switch (v.kind) {
         case Value::Kind::Null: values[i] = nullptr; break;
         case Value::Kind::Integer:
-        case Value::Kind::Real: text[i] = v.ToText(); values[i] = text[i].c_str(); break;
+        case Value::Kind::Real:
+          text[i] = v.ToText();
+          values[i] = text[i].c_str();
+          if (typed) types[i] = v.kind == Value::Kind::Real ? 1700 : v.i == int32_t(v.i) ? 23 : 20;
+          break;
         case Value::Kind::Text:
           // The server's text cannot hold NUL bytes; it refuses the value (a conversion error).
           values[i] = v.bytes.c_str();
@@ -98,7 +102,7 @@ struct Params {
 };
 
 bool Send(PGconn* c, const PgCommand& cmd) {
-  Params p(cmd.params);
+  Params p(cmd.params, cmd.typed);
   int n = int(p.values.size());
   switch (cmd.kind) {
     case PgCommand::Prepare: return PQsendPrepare(c, cmd.prepared.c_str(), cmd.text.c_str(), 0, nullptr) == 1;
@@ -113,7 +117,7 @@ bool Send(PGconn* c, const PgCommand& cmd) {
 
 // The same command on its own, waiting for its result.
 PGresult* ExecOne(PGconn* c, const PgCommand& cmd) {
-  Params p(cmd.params);
+  Params p(cmd.params, cmd.typed);
   int n = int(p.values.size());
   switch (cmd.kind) {
     case PgCommand::Prepare: return PQprepare(c, cmd.prepared.c_str(), cmd.text.c_str(), 0, nullptr);
@@ -173,8 +177,9 @@ pg::Conn ConnectServer(const ServerAddress& a, const std::string& dbname, std::s
 std::unique_ptr<Connection> PgDatabase::Connect(std::string_view uid, std::string_view pwd) {
   // The utility database is the server's maintenance database: CREATE/DROP DATABASE there.
   pg::Conn c = ConnectServer(address_, utility_ ? "postgres" : address_.database, uid, pwd);
-  if (!utility_ && CatalogVersion(c.get()) == 0) {
-    // A database prepared by nobody yet: install what the library needs when this user may.
+  if (!utility_) {
+    // A database prepared by nobody yet (or by an older library): install what the library
+    // needs when this user may.
     try {
       InstallCatalog(c.get());
     } catch (const SqlError&) {
@@ -227,11 +232,15 @@ ExecResult PgConnection::ExecuteImmediate(std::string_view text) { return Prepar
 
 std::string PgConnection::NewName(const char* prefix) { return std::string(prefix) + std::to_string(++names_); }
 
-void PgConnection::BeginRequest() { running_.store(true); }
+void PgConnection::BeginRequest() {
+  cancelled_.store(false);
+  running_.store(true);
+}
 void PgConnection::EndRequest() { running_.store(false); }
 
 void PgConnection::Cancel() {
   if (!running_.load() || !cancel_) return;
+  cancelled_.store(true);
   char err[256];
   PQcancel(cancel_, err, sizeof err);
 }

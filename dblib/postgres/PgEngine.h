@@ -44,6 +44,7 @@ struct PgCommand {
   std::string prepared;                    // Execute, Prepare, Describe: the statement's name
   const std::vector<Value>* params = nullptr;
   Kind kind = Query;
+  bool typed = false;  // Query: integers and numbers go typed (int4/int8, numeric), not as untyped text
   static PgCommand Sql(std::string text, const std::vector<Value>* params = nullptr) { return {std::move(text), {}, params, Query}; }
 };
 
@@ -74,6 +75,9 @@ class PgConnection : public Connection {
   PGconn* Raw() const { return conn_.get(); }
   bool Utility() const;
   MessageSink* Sink() const { return sink_; }
+  // Whether the client asked to cancel the running request (the interpreter of a procedure
+  // looks between the statements of a body).
+  bool Cancelled() const { return cancelled_.load(); }
   bool InTransaction() const { return inTx_; }
   uint64_t TransactionNumber() const { return txNumber_; }
   // Runs the commands in one round trip and returns their results (all succeeded). needTx:
@@ -122,6 +126,7 @@ class PgConnection : public Connection {
   uint64_t txNumber_ = 1;       // counts transactions, so cursors know whether theirs ended
   uint64_t names_ = 0;
   std::atomic<bool> running_{false};
+  std::atomic<bool> cancelled_{false};
   std::vector<std::pair<std::string, uint64_t>> pendingCloses_;  // (cursor, its transaction)
   std::vector<std::string> pendingDeallocs_;
   std::map<std::string, std::string, NoCaseLess> tempOptions_;

@@ -13,6 +13,7 @@
 #include "dblib/engine/Cursor.h"
 #include "dblib/engine/Registry.h"
 #include "dblib/postgres/PgEngine.h"
+#include "dblib/postgres/PgProcedures.h"
 #include "dblib/proc/ProcLang.h"
 #include "dblib/sql/ConnectionString.h"
 #include "dblib/sql/Dialect.h"
@@ -292,6 +293,10 @@ class PgSqlStatement : public Statement {
         if (PQnfields(r[1].get()) > 0) conn_.DescribeColumns(r[1].get(), columns_);
         break;
       } catch (const SqlError& e) {
+        // The server runs the functions of a statement itself: ours are the library's.
+        if (e.Code() == SQLE_UNKNOWN_FUNC && !e.Args().empty() && IsStoredFunction(conn_, e.Args()[0]))
+          throw SqlError(SQLE_NOT_IMPLEMENTED,
+                         {"stored function " + e.Args()[0] + " inside a statement on a network server (CALL it instead)"});
         // A column the server does not know may be a connection variable.
         if (attempt < 16 && e.Code() == SQLE_COLUMN_NOT_FOUND && !e.Args().empty() && conn_.HasVariable(e.Args()[0])) {
           bool known = false;
@@ -474,8 +479,7 @@ std::unique_ptr<Statement> PreparePgStatement(PgConnection& conn, std::string_vi
       return ExecResult{};
     });
   }
-  if (IsProcDdl(text) || IsCallText(text))
-    throw SqlError(SQLE_NOT_IMPLEMENTED, {"stored procedures on a network server"});
+  if (auto st = PreparePgProcedureStatement(conn, text)) return st;
   if (conn.Utility() && !(w1 == "SELECT" || w1 == "VALUES"))
     throw SqlError(SQLE_PERMISSION_DENIED, {"only CREATE DATABASE and DROP DATABASE in the utility database"});
   return std::make_unique<PgSqlStatement>(conn, std::string(text));

@@ -6,16 +6,15 @@
 // hook, registered at load time.
 //
 // A call's result sets are read when the procedure's SELECT runs (so each holds the data of
-// that moment) and handed out one after another: OPEN gives the first, RESUME the next, and
-// after the last RESUME reports 105 "Procedure has completed".
+// that moment); the CALL statement itself is the engine-neutral one (dblib/proc/ProcCall.h).
 #include <cctype>
 #include <deque>
 #include <map>
 #include <mutex>
-#include <optional>
 #include <set>
 
 #include "dblib/engine/Cursor.h"
+#include "dblib/proc/ProcCall.h"
 #include "dblib/proc/ProcHost.h"
 #include "dblib/proc/ProcLang.h"
 #include "dblib/proc/ProcRun.h"
@@ -29,19 +28,6 @@
 
 namespace dbl {
 namespace {
-
-// ---- parsed definitions, shared by every connection of the process ----
-
-std::shared_ptr<const ProcDef> ParsedDefinition(const std::string& text) {
-  static std::mutex mutex;
-  static std::map<std::string, std::shared_ptr<const ProcDef>> parsed;  // definition text -> tree
-  std::lock_guard<std::mutex> lock(mutex);
-  auto it = parsed.find(text);
-  if (it != parsed.end()) return it->second;
-  auto def = std::make_shared<const ProcDef>(ParseProcDdl(text));
-  parsed.emplace(text, def);
-  return def;
-}
 
 // The procedure a name means on this connection: owner given -> that user's; otherwise the
 // connection user's, then DBA's, then anybody's.
@@ -59,20 +45,7 @@ std::shared_ptr<const ProcDef> LoadProcedure(SqliteConnection& conn, std::string
             catalog::FindProcedure(db, n, row, -1);
   }
   if (!found) return nullptr;
-  return ParsedDefinition(row.definition);
-}
-
-ColumnDesc DescribeTyped(const std::string& name, const std::string& type) {
-  ColumnDesc c;
-  c.name = name;
-  TypeInfo t = MapDeclaredType(type);
-  if (!t.Known()) t = LongVarcharType();
-  c.sqltype = t.sqltype;
-  c.sqllen = t.sqllen;
-  c.precision = t.precision;
-  c.scale = t.scale;
-  c.domainId = t.domainId;
-  return c;
+  return ParsedProcDefinition(row.definition);
 }
 
 // ---- the interpreter's host on a connection ----
@@ -94,7 +67,7 @@ std::string FirstWord(std::string_view sql) {
   return w.empty() ? std::string() : w[0];
 }
 
-class ConnectionHost : public ProcHost {
+class ConnectionHost : public ProcResultHost {
  public:
   explicit ConnectionHost(SqliteConnection& conn) : conn_(conn) {}
 
@@ -135,7 +108,7 @@ class ConnectionHost : public ProcHost {
     DescribeResultColumns(conn_, st.get(), translated, cols);
     // A RESULT clause names and types the columns when it matches the select list.
     if (declared.size() == cols.size()) {
-      for (size_t i = 0; i < cols.size(); ++i) cols[i] = DescribeTyped(declared[i].name, declared[i].type);
+      for (size_t i = 0; i < cols.size(); ++i) cols[i] = DescribeProcColumn(declared[i].name, declared[i].type);
     }
     std::vector<std::vector<Value>> rows;
     Step(st.get(), translated, static_cast<int>(cols.size()), SIZE_MAX, rows);
@@ -149,8 +122,6 @@ class ConnectionHost : public ProcHost {
   std::shared_ptr<const ProcDef> FindProcedure(std::string_view owner, std::string_view name) override {
     return LoadProcedure(conn_, owner, name);
   }
-
-  std::deque<std::unique_ptr<Cursor>> results;  // result sets in the order the procedure made them
 
  private:
   void Step(sqlite3_stmt* st, const std::string& translated, int n, size_t maxRows, std::vector<std::vector<Value>>& rows) {
@@ -302,7 +273,7 @@ void RefreshFunctions(SqliteConnection& conn, bool force) {
     if (t->names.count(key)) continue;
     std::shared_ptr<const ProcDef> def;
     try {
-      def = ParsedDefinition(defn);
+      def = ParsedProcDefinition(defn);
     } catch (const SqlError&) {
       continue;  // a definition we cannot read is reported when it is called
     }
@@ -356,7 +327,7 @@ class ProcDdlStatement : public Statement {
     catalog::ProcRow row;
     row.creator = creator;
     row.name = def_.name;
-    row.definition = StoredText();
+    row.definition = StoredProcText(def_, text_);
     for (const ProcParmRow& r : def_.CatalogRows()) {
       catalog::ParmRow p;
       p.parmId = r.parmId;
@@ -377,14 +348,7 @@ class ProcDdlStatement : public Statement {
   }
 
  private:
-  // ALTER replaces the definition; the catalog shows it as the CREATE it now amounts to.
-  std::string StoredText() const {
-    if (def_.verb != ProcDef::Verb::Alter) return text_;
-    size_t i = 0;
-    while (i < text_.size() && std::isspace(static_cast<unsigned char>(text_[i]))) ++i;
-    return "CREATE" + text_.substr(i + 5);
-  }
-
+ private:
   SqliteConnection& conn_;
   std::string text_;
   ProcDef def_;
@@ -392,214 +356,35 @@ class ProcDdlStatement : public Statement {
 
 // ---- CALL ----
 
-// The cursor OPEN or RESUME hands out: one result set, and the ones the call made after it.
-// The result sets of one call, the current one first. A procedure that failed after it had
-// produced a result set keeps its error for the RESUME that would go past the last set it made, so
-// the caller reads what came before the failure and then learns of it, as when the procedure runs
-// on from one result set to the next.
-class ProcCursor : public Cursor {
+class ConnectionSite : public ProcCallSite {
  public:
-  ProcCursor(std::unique_ptr<Cursor> current, std::deque<std::unique_ptr<Cursor>> rest,
-             std::optional<SqlError> failure = std::nullopt)
-      : cur_(std::move(current)), rest_(std::move(rest)), failure_(std::move(failure)) {}
-  const std::vector<ColumnDesc>& Columns() const override { return cur_->Columns(); }
-  int32_t OpenCount() const override { return cur_->OpenCount(); }
-  int64_t Position() const override { return cur_->Position(); }
-  bool MoveTo(int64_t n) override { return cur_->MoveTo(n); }
-  int64_t Total() override { return cur_->Total(); }
-  bool TotalKnown() const override { return cur_->TotalKnown(); }
-  bool Scrollable() const override { return cur_->Scrollable(); }
-  ValueRef Column(int i) override { return cur_->Column(i); }
-  bool Refresh(bool forUpdate) override { return cur_->Refresh(forUpdate); }
-
-  std::unique_ptr<Cursor> Next() {
-    if (rest_.empty()) {
-      if (!failure_) return nullptr;
-      SqlError failure = std::move(*failure_);
-      failure_.reset();  // reported once; after it the procedure has completed
-      throw failure;
-    }
-    std::unique_ptr<Cursor> first = std::move(rest_.front());
-    rest_.pop_front();
-    return std::make_unique<ProcCursor>(std::move(first), std::move(rest_), std::move(failure_));
-  }
+  explicit ConnectionSite(SqliteConnection& conn) : conn_(conn) {}
+  std::unique_ptr<ProcResultHost> NewHost() override { return std::make_unique<ConnectionHost>(conn_); }
+  bool InTransaction() const override { return conn_.InTransaction(); }
+  void Rollback() override { conn_.Rollback(); }
+  bool HasVariable(const std::string& name) const override { return conn_.HasVariable(name); }
+  void SetVariable(const std::string& name, Value v) override { conn_.SetVariable(name, std::move(v)); }
 
  private:
-  std::unique_ptr<Cursor> cur_;
-  std::deque<std::unique_ptr<Cursor>> rest_;
-  std::optional<SqlError> failure_;
-};
-
-class CallStatement : public Statement {
- public:
-  CallStatement(SqliteConnection& conn, std::string text) : conn_(conn), text_(std::move(text)), call_(ParseCallText(text_)) {
-    def_ = LoadProcedure(conn_, call_.owner, call_.name);
-    // The alert procedures may still be missing when a busy database kept them from being
-    // installed on the way in: install them now, waiting for the lock this time.
-    if (!def_ && call_.name.size() > 9 && Lower(call_.name.substr(0, 9)) == "zp_alert_" &&
-        EnsureAlertProcedures(conn_.Handle(), true))
-      def_ = LoadProcedure(conn_, call_.owner, call_.name);
-    if (!def_) throw SqlError(SQLE_PROCEDURE_NOT_FOUND, {call_.name});
-    // Check the argument list now, so a bad call fails at PREPARE.
-    std::vector<ProcArgValue> probe;
-    for (const ProcArg& a : call_.args) probe.push_back({a.name, Value()});
-    OrderArguments(*def_, probe);
-    for (const ProcArg& a : call_.args) markers_.push_back(CountMarkers(a.expr));
-  }
-
-  const std::string& Text() const override { return text_; }
-  bool HasResultSet() const override { return def_->mayReturnResultSets; }
-
-  void DescribeOutput(std::vector<ColumnDesc>& out, bool& mayVary) override {
-    out.clear();
-    mayVary = def_->mayReturnResultSets;
-    if (def_->mayReturnResultSets) {
-      for (const ProcColumn& c : def_->result) out.push_back(DescribeTyped(c.name, c.type));
-      return;
-    }
-    if (ReturnsValue()) out.push_back(DescribeTyped(def_->name, def_->isFunction ? def_->returns : "integer"));
-    for (const ProcParam& p : def_->params)
-      if (p.mode != ParmMode::In) out.push_back(DescribeTyped(p.name, p.type));
-  }
-
-  void DescribeInput(std::vector<ParamDesc>& out) override {
-    out.clear();
-    if (!call_.target.empty()) {
-      ColumnDesc c = DescribeTyped(def_->name, def_->isFunction ? def_->returns : "integer");
-      out.push_back({def_->name, c.sqltype, c.sqllen, false, true});
-    }
-    size_t positional = 0;
-    for (size_t k = 0; k < call_.args.size(); ++k) {
-      const ProcArg& a = call_.args[k];
-      int index = a.name.empty() ? int(positional++) : def_->FindParam(a.name);
-      const ProcParam& p = def_->params[size_t(index)];
-      bool sole = markers_[k] == 1 && IsSoleMarker(a.expr);
-      for (int m = 0; m < markers_[k]; ++m) {
-        if (sole) {
-          ColumnDesc c = DescribeTyped(p.name, p.type);
-          out.push_back({p.name, c.sqltype, c.sqllen, p.mode != ParmMode::Out, p.mode != ParmMode::In});
-        } else {
-          out.push_back({std::string(), 0, 0, true, false});  // a marker inside an argument expression
-        }
-      }
-    }
-  }
-
-  ExecResult Execute(const std::vector<Value>& in, std::vector<Value>* out) override {
-    ConnectionHost host(conn_);
-    ProcCallResult r = Run(in, host);
-    if (out) {
-      out->clear();
-      if (ReturnsValue()) out->push_back(r.returnValue);
-      for (size_t i = 0; i < def_->params.size(); ++i)
-        if (def_->params[i].mode != ParmMode::In) out->push_back(r.params[i]);
-    }
-    return {};
-  }
-
-  std::unique_ptr<Cursor> Open(const std::vector<Value>& in, const CursorOptions&) override {
-    ConnectionHost host(conn_);
-    std::optional<SqlError> failure;
-    try {
-      Run(in, host);
-    } catch (const SqlError& e) {
-      if (host.results.empty()) throw;
-      failure = e;
-    }
-    if (host.results.empty()) return MakeRowsCursor({}, {});
-    std::unique_ptr<Cursor> first = std::move(host.results.front());
-    host.results.pop_front();
-    return std::make_unique<ProcCursor>(std::move(first), std::move(host.results), std::move(failure));
-  }
-
-  std::unique_ptr<Cursor> Resume(Cursor& current) override {
-    auto* pc = dynamic_cast<ProcCursor*>(&current);
-    return pc ? pc->Next() : nullptr;
-  }
-
- private:
-  bool ReturnsValue() const { return def_->isFunction || !call_.target.empty(); }
-  static bool IsSoleMarker(const std::string& e) {
-    size_t b = e.find_first_not_of(" \t\r\n"), t = e.find_last_not_of(" \t\r\n");
-    if (b == std::string::npos) return false;
-    std::string s = e.substr(b, t - b + 1);
-    return s == "?" || (s.size() > 1 && s[0] == ':' && s.find_first_of(" +-*/(),") == std::string::npos);
-  }
-
-  ProcCallResult Run(const std::vector<Value>& in, ConnectionHost& host) {
-    // Input values follow the markers: the target's (ignored) first, then each argument's.
-    size_t next = call_.target.empty() ? 0 : 1;
-    std::vector<ProcArgValue> args;
-    for (size_t k = 0; k < call_.args.size(); ++k) {
-      const ProcArg& a = call_.args[k];
-      size_t count = size_t(markers_[k]);
-      if (next + count > in.size()) throw SqlError(SQLE_NOT_ENOUGH_HOST_VARS);
-      std::vector<Value> vals(in.begin() + long(next), in.begin() + long(next + count));
-      next += count;
-      if (count == 1 && IsSoleMarker(a.expr)) {
-        args.push_back({a.name, vals[0]});
-      } else {
-        ProcRows rows = host.Query("SELECT " + a.expr, vals, 1);
-        args.push_back({a.name, rows.rows.empty() || rows.rows[0].empty() ? Value() : rows.rows[0][0]});
-      }
-    }
-    // A call that fails undoes the transaction it began itself (none was open when it started):
-    // its changes go, as a failed statement's do, and the connection is not left inside a
-    // transaction nobody asked for, holding a snapshot its next statements would read.
-    const bool ownTransaction = !conn_.InTransaction();
-    try {
-      ProcCallResult r = RunProc(*def_, OrderArguments(*def_, args), host);
-      StoreIntoVariables(r);
-      return r;
-    } catch (...) {
-      if (ownTransaction && conn_.InTransaction()) {
-        try {
-          conn_.Rollback();
-        } catch (const SqlError&) {
-          // the call's own error is the one to report
-        }
-      }
-      throw;
-    }
-  }
-
-  // An OUT or INOUT argument written as a connection variable's name receives the parameter's
-  // final value, as an output marker would.
-  void StoreIntoVariables(const ProcCallResult& r) {
-    size_t positional = 0;
-    for (size_t k = 0; k < call_.args.size(); ++k) {
-      const ProcArg& a = call_.args[k];
-      int index = a.name.empty() ? int(positional++) : def_->FindParam(a.name);
-      if (index < 0 || size_t(index) >= def_->params.size() || size_t(index) >= r.params.size()) continue;
-      if (def_->params[size_t(index)].mode == ParmMode::In || markers_[k] != 0) continue;
-      std::string name = SoleIdentifier(a.expr);
-      if (!name.empty() && conn_.HasVariable(name)) conn_.SetVariable(name, r.params[size_t(index)]);
-    }
-  }
-
-  // The identifier an argument consists of (optionally double-quoted), or "".
-  static std::string SoleIdentifier(const std::string& e) {
-    size_t b = e.find_first_not_of(" \t\r\n"), t = e.find_last_not_of(" \t\r\n");
-    if (b == std::string::npos) return std::string();
-    std::string s = e.substr(b, t - b + 1);
-    if (s.size() > 2 && s.front() == '"' && s.back() == '"') s = s.substr(1, s.size() - 2);
-    if (s.empty() || !(std::isalpha(static_cast<unsigned char>(s[0])) || s[0] == '_' || s[0] == '@')) return std::string();
-    for (char c : s)
-      if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '@' || c == '$' || c == '#')) return std::string();
-    return s;
-  }
-
   SqliteConnection& conn_;
-  std::string text_;
-  ProcCallText call_;
-  std::shared_ptr<const ProcDef> def_;
-  std::vector<int> markers_;  // markers in each argument
 };
+
+std::unique_ptr<Statement> PrepareCall(SqliteConnection& conn, std::string_view text) {
+  ProcCallText call = ParseCallText(text);
+  std::shared_ptr<const ProcDef> def = LoadProcedure(conn, call.owner, call.name);
+  // The alert procedures may still be missing when a busy database kept them from being
+  // installed on the way in: install them now, waiting for the lock this time.
+  if (!def && call.name.size() > 9 && Lower(call.name.substr(0, 9)) == "zp_alert_" &&
+      EnsureAlertProcedures(conn.Handle(), true))
+    def = LoadProcedure(conn, call.owner, call.name);
+  if (!def) throw SqlError(SQLE_PROCEDURE_NOT_FOUND, {call.name});
+  return MakeCallStatement(std::make_unique<ConnectionSite>(conn), std::string(text), call, std::move(def));
+}
 
 std::unique_ptr<Statement> ProcedureHook(SqliteConnection& conn, std::string_view text) {
   if (IsProcDdl(text)) return std::make_unique<ProcDdlStatement>(conn, std::string(text));
   RefreshFunctions(conn, false);
-  if (IsCallText(text)) return std::make_unique<CallStatement>(conn, std::string(text));
+  if (IsCallText(text)) return PrepareCall(conn, text);
   return nullptr;
 }
 
