@@ -23,6 +23,8 @@ SELECT id, length(note) AS chars, note FROM orders WHERE id = 102;
 .close
 SELECT id, quantity, note FROM orders WHERE id = 103;
 
+-- The procedure's parameters as a stored-procedure component finds them, and the call it makes.
+.proc customer_report
 -- The procedure: the message it sends as it runs, both of its result sets, then its output.
 CALL customer_report(1, ?);
 -- A procedure without result sets gives its output parameters back.
