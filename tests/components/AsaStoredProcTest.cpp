@@ -416,3 +416,23 @@ TEST_F(AsaStoredProcTest, TheOldestLibraryFlavourRunsTheSameCalls) {
   Two->Resume();
   EXPECT_FALSE(Two->Active());
 }
+
+TEST_F(AsaStoredProcTest, HostileNamesFailCleanlyAndChangeNothing) {
+  Connect();
+  Exec("create table item(id integer)");
+  Exec("insert into item values (1)");
+  Exec("commit");
+  const std::string Names[] = {"nosuch'; drop table item; --", "x(); drop table item; call y", ".", "a.b.c",
+                               "dba.", std::string(5000, 'p'), "\"dba\".\"item\"", "sp\x01\xff"};
+  for (const std::string& Name : Names) {
+    TAsaStoredProc* P = NewProc(Name);
+    TZyloParams Found;
+    EXPECT_NO_THROW(P->CopyParams(&Found)) << Name;
+    EXPECT_EQ(Found.Count(), 0) << Name;
+    EXPECT_THROW(P->ExecProc(), EDatabaseError) << Name;
+    EXPECT_THROW(P->Open(), EDatabaseError) << Name;
+    EXPECT_TRUE(P->GetDBFlags().Empty()) << Name;
+  }
+  EXPECT_EQ(QueryText(*Session, "select count(*) from item"), "1");
+  EXPECT_EQ(Session->GetOpenCount(), 0);
+}
