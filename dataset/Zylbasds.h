@@ -278,6 +278,11 @@ class TZyloDataLink : public TDataLink {
   TZyloDataset* FDataSet;
 };
 
+// The version of the host framework this package was built for: 5 (libzylpack), 4 (libzylpack4) or
+// 3 (libzylpack3). Built for a version before 5, the data sets have no provider operations of their
+// own: every PS operation answers as the framework's data set does.
+int32_t ZylPackHostVersion();
+
 // Why a data set holds its session open (bits of FDBFlags).
 enum TZyloSessionUse : uint8_t { suOpen = 0, suPrepare = 1, suExecSQL = 2, suExecProc = 3, suProvider = 4 };
 using TZyloSessionUses = TSet<TZyloSessionUse, uint8_t>;
@@ -345,15 +350,16 @@ class TZyloDataset : public TDataSet {
   void SetParamsFromCursor();
   void RefreshParams();  // re-queries with the master's values; no close or open events
 
-  // Provider operations.
+  // Provider operations (ZylbasdsProvider.cpp; built for a host framework before version 5, the
+  // framework's own answers).
   void PSEndTransaction(bool Commit) override;
   TParams* PSGetParams() override;
-  AnsiString PSGetQuoteChar() override { return "\""; }
+  AnsiString PSGetQuoteChar() override;
   std::unique_ptr<EUpdateError> PSGetUpdateException(const Exception& E, const EUpdateError* Prev,
                                                      std::exception_ptr Original) override;
   bool PSInTransaction() override;
-  bool PSIsSQLBased() override { return true; }
-  bool PSIsSQLSupported() override { return true; }
+  bool PSIsSQLBased() override;
+  bool PSIsSQLSupported() override;
   void PSReset() override;
   void PSSetParams(TParams* AParams) override;
   void PSStartTransaction() override;
@@ -584,7 +590,8 @@ class TZyloCustomStoredProc : public TZyloDataset {
   void GetCursor(bool GenHandle) override;     // and the output values back into Params
   void QueryChanged(TObject* Sender) override; // the generated text is taken as it is
   void SetParamsList(TZyloParams* Value) override;  // replaces the list; regenerates when prepared
-  void PSExecute() override { ExecProc(); }
+  // Provider operations (ZylbasdsProvider.cpp): runs the procedure; the text names the procedure.
+  void PSExecute() override;
   void PSSetCommandText(const AnsiString& CommandText) override;
 
   // Runs the procedure once (no result set) with the input values; outputs land in Params.

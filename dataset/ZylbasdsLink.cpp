@@ -1,7 +1,6 @@
-// Zylbasds: the master/detail link and the provider operations. A detail data set takes the
-// values of its parameters from the master's fields of the same names and is re-queried, not
-// closed and opened, when the master moves; the provider reads, parameterises and updates a data
-// set through the framework's PS operations.
+// Zylbasds: the master/detail link. A detail data set takes the values of its parameters from the
+// master's fields of the same names and is re-queried, not closed and opened, when the master
+// moves.
 #include "dataset/Zylbasds.h"
 
 // ---- master/detail -------------------------------------------------------------------------------
@@ -75,99 +74,4 @@ void TZyloDataset::RefreshParams() {
     throw;
   }
   EnableControls();
-}
-
-// ---- provider ------------------------------------------------------------------------------------
-
-bool TZyloDataset::PSInTransaction() {
-  TZyloSession* S = FStatement ? FStatement->GetSessionObject() : nullptr;
-  return S && S->GetInTransaction();
-}
-
-void TZyloDataset::PSStartTransaction() {
-  SetDBFlag(suProvider, true);
-  try {
-    if (TZyloSession* S = GetSession()) S->StartTransaction();
-  } catch (...) {
-    SetDBFlag(suProvider, false);
-    throw;
-  }
-}
-
-void TZyloDataset::PSEndTransaction(bool Commit) {
-  try {
-    if (TZyloSession* S = GetSession()) {
-      if (Commit)
-        S->Commit();
-      else
-        S->Rollback();
-    }
-  } catch (...) {
-    SetDBFlag(suProvider, false);
-    throw;
-  }
-  SetDBFlag(suProvider, false);
-}
-
-TParams* TZyloDataset::PSGetParams() {
-  FProviderParams->Clear();
-  for (int32_t I = 0; I < FParams->Count(); ++I) {
-    const TZyloParam* P = FParams->GetParam(I);
-    TParamType Direction = ptUnknown;
-    switch (P->GetParamType()) {
-      case zptInput: Direction = ptInput; break;
-      case zptInputOutput: Direction = ptInputOutput; break;
-      case zptOutput: Direction = ptOutput; break;
-      case zptResult: Direction = ptResult; break;
-      default: break;
-    }
-    FProviderParams->CreateParam(ftUnknown, P->GetName(), Direction)->SetValue(P->GetAsVariant());
-  }
-  return FProviderParams.get();
-}
-
-void TZyloDataset::PSSetParams(TParams* AParams) {
-  if (AParams && AParams->Count() > 0) FParams->Assign(AParams);
-  Close();
-}
-
-void TZyloDataset::PSReset() {
-  TDataSet::PSReset();
-  if (IsCursorOpen() && !GetStillInProc()) RefreshCursor(nullptr, nullptr, bfCurrent);
-}
-
-bool TZyloDataset::PSUpdateRecord(TUpdateKind UpdateKind, TDataSet* Delta) {
-  if (!OnUpdateRecord) return false;
-  TUpdateAction Action = uaFail;
-  OnUpdateRecord(Delta, UpdateKind, Action);
-  return Action == uaApplied;
-}
-
-std::unique_ptr<EUpdateError> TZyloDataset::PSGetUpdateException(const Exception& E, const EUpdateError* Prev,
-                                                                 std::exception_ptr Original) {
-  if (const auto* Z = dynamic_cast<const EZyloDatasetError*>(&E))
-    return std::make_unique<EUpdateError>(Z->Message(), AnsiString(), Z->GetErrorCode(), Prev ? Prev->ErrorCode : 0,
-                                          std::move(Original));
-  return TDataSet::PSGetUpdateException(E, Prev, std::move(Original));
-}
-
-void TZyloCustomDataset::PSExecute() { ExecSQL(); }
-
-AnsiString TZyloCustomDataset::PSGetTableName() { return ZylGetTableNameFromSQL(GetSQL()->GetText()); }
-
-void TZyloCustomDataset::PSSetCommandText(const AnsiString& CommandText) {
-  if (!CommandText.empty()) GetSQL()->SetText(CommandText);
-}
-
-std::unique_ptr<TIndexDef> TZyloCustomDataset::PSGetDefaultOrder() {
-  std::unique_ptr<TIndexDef> Inherited = TZyloDataset::PSGetDefaultOrder();
-  if (Inherited || GetIndexDefs()->GetCount() == 0) return Inherited;
-  auto Def = std::make_unique<TIndexDef>();
-  for (int32_t I = 0; I < GetIndexDefs()->GetCount(); ++I) {
-    const TZyloIndexDef* Item = GetIndexDefs()->GetItem(I);
-    AnsiString& List = Item->Descending ? Def->DescFields : Def->Fields;
-    if (!List.empty()) List += ";";
-    List += Item->FieldName;
-  }
-  return Def;
 }

@@ -148,10 +148,6 @@ void TZyloCustomStoredProc::SetParamsList(TZyloParams* Value) {
   }
 }
 
-void TZyloCustomStoredProc::PSSetCommandText(const AnsiString& CommandText) {
-  if (!CommandText.empty()) SetProcName(CommandText);
-}
-
 // ---- running -------------------------------------------------------------------------------------
 
 void TZyloCustomStoredProc::CreateCursor(bool GenHandle) {

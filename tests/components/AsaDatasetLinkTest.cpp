@@ -67,6 +67,7 @@ TEST_F(AsaDatasetTest, ProviderOperationsRunAgainstTheDatabase) {
   MakeNumbers(20);
   TAsaDataset* D = NewDataset("select id, v from n where id > :low order by v desc, id");
   D->ParamByName("low")->SetAsInteger(15);
+  EXPECT_EQ(ZylPackHostVersion(), 5);
   EXPECT_TRUE(D->PSIsSQLBased());
   EXPECT_EQ(D->PSGetQuoteChar(), "\"");
   EXPECT_EQ(D->PSGetTableName(), "n");
