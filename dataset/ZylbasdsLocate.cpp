@@ -10,7 +10,7 @@
 // ---- index definitions ---------------------------------------------------------------------------
 
 TZyloIndexDef::TZyloIndexDef(TZyloIndexDefs* AOwner, const AnsiString& AFieldName, bool ADescending)
-    : FOwner(AOwner), FieldName(AFieldName), Descending(ADescending) {}
+    : FieldName(AFieldName), Descending(ADescending), FOwner(AOwner) {}
 
 void TZyloIndexDefs::Add(const AnsiString& FieldName, bool Descending) {
   // The field first: an unknown name raises before anything is added.

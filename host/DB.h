@@ -245,8 +245,11 @@ private:
 // Memo, blob and graphic fields: values through the data set's blob streams.
 class TBlobField : public TField {
 public:
+  // Only a memo holds text: the bytes of a blob or graphic are never transliterated.
   TBlobField(TDataSet* DataSet, const AnsiString& FieldName, TFieldType DataType, int Size = 0)
-      : TField(DataSet, FieldName, DataType, Size, fkData) {}
+      : TField(DataSet, FieldName, DataType, Size, fkData) {
+    Transliterate = DataType == ftMemo;
+  }
   // Set by blob streams that wrote the value; cleared when the record is posted,
   // cancelled or re-read.
   bool Modified = false;

@@ -289,6 +289,35 @@ TEST_F(AsaDatasetTest, LongValueIsFetchedOncePerRecordAndServedFromTheCache) {
   D->Prior();
   EXPECT_EQ(Note.GetAsString().size(), 100000u);
   EXPECT_GT(D->GetAsaStatement()->GetBlobPieceReads(), Pieces) << "a record fetched again reads again";
+
+  // Through a stream: read to the end in small steps after a read that stopped short, the value is
+  // fetched once, and seeks and reads of it then touch the server no more.
+  D->Next();
+  D->Prior();
+  const auto Reads = [D] { return D->GetAsaStatement()->GetBlobPieceReads(); };
+  char Chunk[4096];
+  int64_t Before = Reads();
+  {
+    std::unique_ptr<TStream> S(D->CreateBlobStream(&Note, bmRead));
+    EXPECT_EQ(S->Read(Chunk, 10), 10);
+  }
+  EXPECT_GT(Reads(), Before);
+  AnsiString Whole;
+  {
+    std::unique_ptr<TStream> S(D->CreateBlobStream(&Note, bmRead));
+    for (int64_t N; (N = S->Read(Chunk, sizeof Chunk)) > 0;) Whole.append(Chunk, static_cast<size_t>(N));
+  }
+  EXPECT_EQ(Whole, AnsiString(100000, 'x'));
+  EXPECT_LE(Reads() - Before, (100000 + 32764) / 32765) << "one server read of each piece";
+  Before = Reads();
+  for (int I = 0; I < 3; ++I) {
+    std::unique_ptr<TStream> S(D->CreateBlobStream(&Note, bmRead));
+    EXPECT_EQ(S->Seek(0, soEnd), 100000);
+    S->Seek(99990, soBeginning);
+    EXPECT_EQ(S->Read(Chunk, sizeof Chunk), 10);
+  }
+  EXPECT_EQ(Note.GetAsString().size(), 100000u);
+  EXPECT_EQ(Reads(), Before) << "read to its end once: served from the record from then on";
 }
 
 TEST_F(AsaDatasetTest, TwoLinksFollowTheDataSetAndDisabledControlsGetOneRefresh) {

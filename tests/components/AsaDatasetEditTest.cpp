@@ -388,3 +388,122 @@ TEST_F(AsaDatasetEdit, LongValuesAreWrittenThroughFieldStreamsAndPosted) {
   // Writing outside an edit is refused.
   EXPECT_THROW(std::unique_ptr<TStream>(D->CreateBlobStream(&D->FieldByName("note"), bmWrite)), EDatabaseError);
 }
+
+TEST_F(AsaDatasetEdit, OemConvertTranslatesMemoStreamsAndLeavesBinaryAndTheCallersBytesAlone) {
+  if (OnPostgres()) GTEST_SKIP() << "single-byte text is the embedded engine's";
+  Connect();
+  Exec("create table l (id integer primary key, note long varchar, pic long binary)");
+  Exec("insert into l values (1, NULL, NULL)");
+  Exec("commit");
+  Session->SetOEMConvert(true);
+  TAsaDataset* D = Editable("select id, note, pic from l order by id");
+  D->Open();
+  D->Edit();
+  const std::string Ansi = "caf\xe9 \xe0 la cr\xe8me";  // accented letters of the ANSI code page
+  std::string Given = Ansi;
+  {
+    std::unique_ptr<TStream> S(D->CreateBlobStream(&D->FieldByName("note"), bmWrite));
+    EXPECT_EQ(S->Write(Given.data(), static_cast<int64_t>(Given.size())), static_cast<int64_t>(Given.size()));
+  }
+  EXPECT_EQ(Given, Ansi) << "the caller's buffer is not translated under its feet";
+  const std::string Binary("\xe9\x82\x00\xff\xe0", 5);  // bytes a translation would change
+  {
+    std::unique_ptr<TStream> S(D->CreateBlobStream(&D->FieldByName("pic"), bmWrite));
+    S->Write(Binary.data(), static_cast<int64_t>(Binary.size()));
+  }
+  D->Post();
+  EXPECT_EQ(D->FieldByName("note").GetAsString(), Ansi) << "read back through the translation";
+
+  Session->SetOEMConvert(false);
+  const std::string Stored = QueryText(*Session, "select note from l");
+  EXPECT_EQ(Stored.size(), Ansi.size());
+  EXPECT_NE(Stored, Ansi) << "the server holds the OEM form";
+  TAsaDataset* Raw = NewDataset("select note, pic from l");
+  Raw->Open();
+  EXPECT_EQ(Raw->FieldByName("note").GetAsString(), Stored);
+  EXPECT_EQ(Raw->FieldByName("pic").GetAsString(), Binary) << "a binary value is never translated";
+  Raw->Close();
+  Session->SetOEMConvert(true);
+  Raw->Open();
+  EXPECT_EQ(Raw->FieldByName("note").GetAsString(), Ansi);
+  EXPECT_EQ(Raw->FieldByName("pic").GetAsString(), Binary);
+}
+
+TEST_F(AsaDatasetEdit, FindNearestOnADescendingOrderStopsEarly) {
+  Connect();
+  Exec("create table n (id integer primary key, v varchar(20))");
+  std::string Sql = "insert into n values ";
+  for (int I = 1; I <= 1000; ++I) Sql += (I > 1 ? ",(" : "(") + std::to_string(I * 10) + ",'r')";
+  Exec(Sql);
+  Exec("commit");
+  // 1000 rows, 40 blocks of 25: 10000, 9990, ... 10.
+  TAsaDataset* D = NewDataset("select id, v from n order by id desc");
+  D->Open();
+  int64_t Before = Fetches(D);
+  D->FindNearest({Variant(9955)});
+  EXPECT_EQ(Id(D), 9950) << "the next row along the descending order";
+  EXPECT_EQ(D->RecNo(), 6);
+  EXPECT_LE(Fetches(D) - Before, 8) << "stops at the first row past the key";
+  Before = Fetches(D);
+  D->FindNearest({Variant(7000)});
+  EXPECT_EQ(Id(D), 7000);
+  EXPECT_EQ(D->RecNo(), 301);
+  EXPECT_LE(Fetches(D) - Before, 301 / 25 + 6) << "reads up to the row, not the rest";
+  D->FindNearest({Variant(99999)});
+  EXPECT_EQ(Id(D), 10000);
+  D->Last();
+  D->FindNearest({Variant(5)});
+  EXPECT_EQ(Id(D), 10) << "nothing lies past the key: the data set stays at the end";
+  D->Next();
+  EXPECT_TRUE(D->Eof());
+}
+
+TEST_F(AsaDatasetEdit, PSResetReopensTheCursorWhereTheDataSetStands) {
+  Connect();
+  MakeNumbers(100);
+  TAsaDataset* D = NewDataset("select id, v from n order by id");
+  D->PSReset();  // closed: nothing to do
+  EXPECT_FALSE(D->Active());
+  D->Open();
+  D->SetRecNoValue(40);  // the statement holds the block of rows 26..50 now
+  Exec("update n set v = 'changed' where id in (40, 41, 42)");
+  Exec("commit");
+  D->Next();
+  EXPECT_EQ(V(D), "r41") << "served from the block read before the change";
+  D->Prior();
+  D->PSReset();
+  EXPECT_EQ(D->RecNo(), 40);
+  D->Next();
+  EXPECT_EQ(Id(D), 41);
+  EXPECT_EQ(V(D), "changed") << "the reopened cursor reads the rows as they are now";
+  D->Next();
+  EXPECT_EQ(V(D), "changed");
+}
+
+TEST_F(AsaDatasetEdit, BinaryKeysMatchWholeValuesAndNeverStopTheScanEarly) {
+  Connect();
+  Exec("create table b (id integer primary key, k varbinary(4))");
+  Exec("insert into b values (1, X'0102'), (2, X'01020304'), (3, X'0102'), (4, X'FF'), (5, NULL)");
+  for (int I = 7; I <= 200; ++I) Exec("insert into b values (" + std::to_string(I) + ", X'7F7F7F7F')");
+  Exec("commit");
+  TAsaDataset* D = NewDataset("select id, k from b order by k, id");
+  D->Open();
+  const auto Key = [](std::initializer_list<uint8_t> Bytes) { return VarByteArrayOf(Bytes.begin(), Bytes.size()); };
+  ASSERT_TRUE(D->Locate("k", Key({0x01, 0x02, 0x03, 0x04}), {}));
+  EXPECT_EQ(Id(D), 2);
+  EXPECT_FALSE(D->Locate("k", Key({0x01, 0x02, 0x03}), {})) << "a prefix of a value is another value";
+  ASSERT_TRUE(D->Locate("k", Key({0xFF}), {}));
+  EXPECT_EQ(Id(D), 4);
+  ASSERT_TRUE(D->Locate("k", Key({0x01, 0x02}), {}));
+  EXPECT_EQ(Id(D), 1);
+  ASSERT_TRUE(D->LocateNext("k", Key({0x01, 0x02}), {}));
+  EXPECT_EQ(Id(D), 3);
+  EXPECT_FALSE(D->LocateNext("k", Key({0x01, 0x02}), {}));
+  ASSERT_TRUE(D->Locate("k", Variant::Null(), {}));
+  EXPECT_EQ(Id(D), 5);
+  // Bytes have no order the scan may rely on: a missing value is looked for to the end.
+  const int64_t Before = Fetches(D);
+  EXPECT_FALSE(D->Locate("k", Key({0x00}), {}));
+  EXPECT_GE(Fetches(D) - Before, 200 / 25);
+  EXPECT_EQ(Id(D), 5) << "a failed search leaves the active record";
+}
