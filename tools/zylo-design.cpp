@@ -194,12 +194,33 @@ class TDesignTool {
   void Load() {
     TStringList Text;
     Text.LoadFromFile(FFile);
-    FRoot = TextToComponent(Text.GetText());
+    // The form is read in design state, as an environment reads it: a session stored connected
+    // that cannot connect, or a data set stored active that cannot open, reports it and the form
+    // still loads.
+    FRoot = DesignRoot(Text.GetText());
+    try {
+      TextToComponent(Text.GetText(), FRoot);
+    } catch (...) {
+      delete FRoot;
+      FRoot = nullptr;
+      throw;
+    }
     FDesigner = std::make_unique<TDesigner>(FRoot);
     FOldRunner = SetModalRunner([this](TCustomForm& F) { RunDialog(F); });
     FOldFileRunner = SetFileDialogRunner([this](TOpenDialog& D) { return RunFileDialog(D); });
     std::cout << "loaded " << FRoot->GetName() << ": " << FRoot->ClassName() << " from " << FFile << " ("
               << FRoot->ComponentCount() << " components)\n";
+  }
+
+  // The root component named by the file's first line ("object Name: TClass"), in design state.
+  static TComponent* DesignRoot(const std::string& Text) {
+    std::string First = Trim(Text.substr(0, Text.find('\n')));
+    size_t Colon = First.find(':');
+    if (First.compare(0, 7, "object ") != 0 || Colon == std::string::npos)
+      throw Exception("not a form file: it does not begin with 'object Name: TClass'");
+    TComponent* Root = FindClass(Trim(First.substr(Colon + 1))).CreateComponent(nullptr);
+    Root->SetDesigning(true);
+    return Root;
   }
 
   // Runs commands until quit or the end of the input; false when one failed.
