@@ -56,6 +56,7 @@ const char* const kHelp =
     "  pick CONTROL N|TEXT            picks an item of a list or combo box\n"
     "  dir CONTROL PATH               moves a directory list\n"
     "  enter | escape                 the Enter or Escape key\n"
+    "  close                          closes the window (Cancel); quit closes it and ends the tool\n"
     "In a file dialog: a file name, or cancel.\n";
 
 // ---- input -------------------------------------------------------------------------------------
@@ -226,7 +227,7 @@ class TDesignTool {
   // Runs commands until quit or the end of the input; false when one failed.
   bool Run() {
     std::string Line;
-    while (FInput.Next("design> ", Line)) {
+    while (!FQuit && FInput.Next("design> ", Line)) {
       std::vector<std::string> W = Words(Line);
       if (W[0] == "quit" || W[0] == "exit") break;
       try {
@@ -658,6 +659,11 @@ class TDesignTool {
     if (C == "controls") ListControls(F);
     else if (C == "enter") F.PressEnter();
     else if (C == "escape") F.PressEscape();
+    else if (C == "close" || C == "cancel") F.Close();  // the window's close box: Cancel
+    else if (C == "quit" || C == "exit") {
+      F.Close();
+      FQuit = true;
+    }
     else if (C == "help") std::cout << kHelp;
     else if (C == "type" && W.size() >= 2) {
       auto* E = dynamic_cast<TEdit*>(FindControl(F, W[1]));
@@ -683,7 +689,8 @@ class TDesignTool {
       Touch(*D);
       D->SetDirectory(Rest(Line, 2));
     } else {
-      throw EUsage("type CONTROL TEXT | click CONTROL | pick CONTROL N|TEXT | dir CONTROL PATH | enter | escape | controls");
+      throw EUsage("in a dialog: type CONTROL TEXT | click CONTROL | pick CONTROL N|TEXT | dir CONTROL PATH | "
+                   "enter | escape | close | controls | quit");
     }
     // What the action changed on the dialog.
     if (C == "controls" || C == "help" || F.ModalResult() != mrNone) return;
@@ -710,6 +717,7 @@ class TDesignTool {
   TModalRunner FOldRunner;
   TFileDialogRunner FOldFileRunner;
   bool FFailed = false;
+  bool FQuit = false;  // asked for inside a dialog
 };
 
 int Usage() {
