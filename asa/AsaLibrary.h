@@ -1,6 +1,7 @@
 // Private helpers of the SQL Anywhere session: the process-wide callback table and the small text
 // helpers the session's units share.
 #pragma once
+#pragma GCC visibility push(default)
 
 #include "asa/ZylAsa.h"
 
@@ -23,3 +24,4 @@ int LocateServersCallback(SQLCA* Ca, a_server_address* Address, void* User);
 AnsiString FileNamePart(const AnsiString& Path);
 
 }  // namespace asa_detail
+#pragma GCC visibility pop

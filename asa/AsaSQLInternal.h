@@ -1,6 +1,7 @@
 // Private to the statement units of ZylAsa: the server-type mapping table as data, and the few
 // constants the statement code shares.
 #pragma once
+#pragma GCC visibility push(default)
 
 #include <cstdint>
 
@@ -31,3 +32,4 @@ constexpr int32_t kAsaPieceSize = 32765;
 constexpr int32_t kAsaPieceBuffer = 32767;
 
 }  // namespace zylasa
+#pragma GCC visibility pop

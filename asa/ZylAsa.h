@@ -32,6 +32,7 @@
 // Messages of this unit use the identifiers 3000..3049 of the binding's range (host/Messages.h);
 // the statement half uses 3050 and above.
 #pragma once
+#pragma GCC visibility push(default)
 
 #include <cstdint>
 #include <deque>
@@ -582,3 +583,4 @@ class TAsaSQL : public TZyloSQL {
   int64_t FSideStatements = 0;
   int64_t FBlobPieceReads = 0;
 };
+#pragma GCC visibility pop

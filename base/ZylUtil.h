@@ -6,6 +6,7 @@
 // The scanner reads a text up to its first NUL or its end, whichever comes first, and never looks
 // past either: the texts come from applications and from forms, so they are untrusted input.
 #pragma once
+#pragma GCC visibility push(default)
 
 #include <cstdint>
 #include <string>
@@ -96,3 +97,4 @@ AnsiString ZylGetOrderByFromSQL(const AnsiString& SQL, AnsiString& Directions);
 // The names of the ":name" parameters of a text, in order, separated by ";".
 AnsiString ZylGetParamsFromSQL(const AnsiString& SQL);
 
+#pragma GCC visibility pop

@@ -11,6 +11,7 @@
 // fills in their Internal... operations; the base fixes the order of every step, so no binding has
 // to remember the bookkeeping (state flags, buffers, events, error texts).
 #pragma once
+#pragma GCC visibility push(default)
 
 #include <cstdint>
 #include <functional>
@@ -739,3 +740,4 @@ class TZyloBlobManager {
   std::vector<std::unique_ptr<TZyloBlobStream>> FBlobs;
 };
 
+#pragma GCC visibility pop

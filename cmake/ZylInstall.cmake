@@ -71,3 +71,12 @@ foreach(lib ${zyl_libraries})
   target_link_options(${lib} PRIVATE -Wl,--version-script=${CMAKE_SOURCE_DIR}/cmake/zylobase.map)
   set_property(TARGET ${lib} APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/zylobase.map)
 endforeach()
+# Hidden visibility by default: only what the units' headers declare (they say
+# "#pragma GCC visibility push(default)") is exported; helpers of one .cpp stay inside.
+foreach(t zylhost_obj zylpack_obj zylsa_obj zylsa)
+  target_compile_options(${t} PRIVATE -fvisibility=hidden)
+endforeach()
+if(TARGET zylo)
+  target_link_options(zylo PRIVATE -Wl,--version-script=${CMAKE_SOURCE_DIR}/cmake/zylobase.map)
+  set_property(TARGET zylo APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/zylobase.map)
+endif()

@@ -33,6 +33,7 @@
 //
 // Messages use the identifiers 4400..4449 of the components' range (host/Messages.h).
 #pragma once
+#pragma GCC visibility push(default)
 
 #include <atomic>
 #include <cstdint>
@@ -194,3 +195,4 @@ class TAsaAlert : public TComponent {
 
 // "?=call <Creator>zp_alert_<Verb>(?,...)" with Markers input and output markers after the result.
 AnsiString ZylAlertCallText(const AnsiString& Creator, const AnsiString& Proc, int Markers);
+#pragma GCC visibility pop

@@ -17,6 +17,7 @@
 //   ztBinary    the Size - 2 bytes after the record's 16-bit length prefix
 //   ztMemo, ztBlob  nothing: long values go through blob streams
 #pragma once
+#pragma GCC visibility push(default)
 
 #include "asa/ZylAsa.h"
 #include "dataset/Zylbasds.h"
@@ -94,3 +95,4 @@ class TAsaStoredProc : public TAsaCustomStoredProc {
   static const TMetaClass& StaticClass();
   const TMetaClass& ClassType() const override { return StaticClass(); }
 };
+#pragma GCC visibility pop

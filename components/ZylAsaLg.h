@@ -19,6 +19,7 @@
 //
 // Messages: none of its own (the session's and the base's).
 #pragma once
+#pragma GCC visibility push(default)
 
 #include <memory>
 
@@ -111,3 +112,4 @@ class TAsaLogin : public TComponent {
   std::unique_ptr<TAsaSQL> FStatement;  // carries the session link
   TAsaLoginOptions FOptions{loAutoLibraryPath, loAllowDetails};
 };
+#pragma GCC visibility pop

@@ -31,6 +31,7 @@
 //
 // Messages of this unit use the identifiers 2000..2999 (host/Messages.h).
 #pragma once
+#pragma GCC visibility push(default)
 
 #include <cstdint>
 #include <memory>
@@ -645,3 +646,4 @@ class TZyloDatasetBlobStream : public TStream {
   int64_t FCacheLength = 0;
   TZyloBlobStream* FBlobStream = nullptr;
 };
+#pragma GCC visibility pop

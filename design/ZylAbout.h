@@ -1,6 +1,7 @@
 // ZylAbout: the about box of the components, and the component editor whose one verb opens it.
 // A binding's editor names its server in the box (ServerName).
 #pragma once
+#pragma GCC visibility push(default)
 
 #include "host/Design.h"
 #include "host/Forms.h"
@@ -33,3 +34,4 @@ class TZyloAboutComponentEditor : public TComponentEditor {
   void ShowAboutBox(const AnsiString& ServerName);
   virtual AnsiString ServerName() const { return {}; }
 };
+#pragma GCC visibility pop

@@ -16,6 +16,7 @@
 //         set, opened, walked, freed --> Session.CloseSession --> List.EndUpdate
 // Errors (connect, prepare, open) propagate to the caller after every step above is undone.
 #pragma once
+#pragma GCC visibility push(default)
 
 #include "base/Zylbase.h"
 #include "host/Classes.h"
@@ -35,3 +36,4 @@ void ZylGetStoredProcNames(const AnsiString& DatabaseName, bool Qualified, TStri
 // dropped, blanks around the table kept. An empty table part gives an empty list.
 void ZylGetFieldNames(const AnsiString& DatabaseName, const AnsiString& TableName, TStrings* List,
                       const TMetaClass& DatasetClass);
+#pragma GCC visibility pop

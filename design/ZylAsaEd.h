@@ -8,6 +8,7 @@
 //   TAsaLogin                  TAsaLoginComponentEditor ("&Login...": runs the login dialog)
 // Nothing here runs in an application at run time.
 #pragma once
+#pragma GCC visibility push(default)
 
 #include "design/ZylAbout.h"
 #include "host/Design.h"
@@ -31,3 +32,4 @@ class TAsaLoginComponentEditor : public TComponentEditor {
 
 // What the package does when the environment loads it.
 void ZylSaRegister();
+#pragma GCC visibility pop

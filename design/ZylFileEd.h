@@ -7,6 +7,7 @@
 // property's value; the dialog leaves the current directory alone and accepts only an existing
 // path and file. Cancel leaves the property as it was.
 #pragma once
+#pragma GCC visibility push(default)
 
 #include "host/Design.h"
 #include "host/Forms.h"
@@ -67,3 +68,4 @@ class TZyloPathProperty : public TPropertyEditor {
   TPropertyAttributes GetAttributes() override { return {paDialog, paRevertable}; }
   void Edit() override;
 };
+#pragma GCC visibility pop

@@ -1,6 +1,7 @@
 // ZylForms: laying out the editors' dialogs in code — a control created on its form, named,
 // placed in its parent and sized, as a form designer would have stored it.
 #pragma once
+#pragma GCC visibility push(default)
 
 #include "host/Controls.h"
 
@@ -29,3 +30,4 @@ inline TLabel* ZylMakeLabel(TComponent* Owner, TWinControl* Parent, const char* 
   L->FocusControl = Focus;
   return L;
 }
+#pragma GCC visibility pop

@@ -21,6 +21,7 @@
 //   btnHelp       the help topic "Params_Property"
 // With nothing selected every edit control is empty and disabled.
 #pragma once
+#pragma GCC visibility push(default)
 
 #include <memory>
 
@@ -125,3 +126,4 @@ class TZyloParamsProperty : public TPropertyEditor {
 
 // Registers the parameter editors for the Params of TZyloCustomDataset.
 void ZylPackRegister();
+#pragma GCC visibility pop

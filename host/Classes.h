@@ -74,6 +74,7 @@
 // destructor, so virtual calls still reach the whole object there. A component
 // on the stack works but is marked destroying only once ~TComponent runs.
 #pragma once
+#pragma GCC visibility push(default)
 
 #include <cstdint>
 #include <functional>
@@ -808,3 +809,4 @@ extern std::function<TComponent*(const AnsiString& Name)> FindGlobalComponent;
 AnsiString ComponentToText(TComponent* Instance);
 TComponent* TextToComponent(const AnsiString& Text, TComponent* Instance = nullptr,
                             TComponent* Owner = nullptr);
+#pragma GCC visibility pop

@@ -4,6 +4,7 @@
 // a modal runner (host/Forms.h) drives the controls as a user would, through the
 // same operations a real screen would call (typing, clicking, picking an item).
 #pragma once
+#pragma GCC visibility push(default)
 
 #include <functional>
 #include <memory>
@@ -227,3 +228,4 @@ public:
 private:
   AnsiString FDirectory = "/";
 };
+#pragma GCC visibility pop

@@ -21,6 +21,7 @@
 // The entry at FRecordCount is the scratch buffer: GetNextRecord and GetPriorRecord
 // fetch into it and then rotate it into the ring; TempBuffer returns it.
 #pragma once
+#pragma GCC visibility push(default)
 
 #include <cstdint>
 #include <functional>
@@ -734,3 +735,4 @@ AnsiString RecordNotFound();           // "Record not found"
 AnsiString FieldValueError(const AnsiString& DisplayName);  // "Invalid value for field '%s'"
 AnsiString FieldTypeMismatch(const AnsiString& Name, TFieldType Expected, TFieldType Actual);
 }  // namespace DBMsg
+#pragma GCC visibility pop

@@ -13,6 +13,7 @@
 // may stand for the blank. Dates range over the years 1 to 9999; the calendar is
 // the proleptic Gregorian one.
 #pragma once
+#pragma GCC visibility push(default)
 
 #include <cstdint>
 
@@ -87,3 +88,4 @@ TDateTime StrToTime(const AnsiString& S);      // a time alone
 bool TryStrToDateTime(const AnsiString& S, TDateTime& Value);
 bool TryStrToDate(const AnsiString& S, TDateTime& Value);
 bool TryStrToTime(const AnsiString& S, TDateTime& Value);
+#pragma GCC visibility pop

@@ -13,6 +13,7 @@
 // "Double", "Variant", or a class name; a class-typed property also matches the
 // registrations of its ancestors' names.
 #pragma once
+#pragma GCC visibility push(default)
 
 #include <functional>
 #include <memory>
@@ -148,3 +149,4 @@ private:
   TComponent* FRoot;
   int FModifiedCount = 0;
 };
+#pragma GCC visibility pop

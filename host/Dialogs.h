@@ -2,6 +2,7 @@
 // its run to a replaceable runner: tests pick a file or a button; the default
 // runner (no screen) answers Cancel, and message dialogs fall back to MessageBoxA.
 #pragma once
+#pragma GCC visibility push(default)
 
 #include <functional>
 
@@ -50,3 +51,4 @@ void ShowMessage(const AnsiString& Msg);
 using TMessageDialogRunner =
     std::function<int(const AnsiString& Msg, TMsgDlgType DlgType, TMsgDlgButtons Buttons)>;
 TMessageDialogRunner SetMessageDialogRunner(TMessageDialogRunner Runner);
+#pragma GCC visibility pop

@@ -11,6 +11,7 @@
 // A runner that returns without a result ends the run with mrCancel, as closing the
 // window would.
 #pragma once
+#pragma GCC visibility push(default)
 
 #include <functional>
 #include <vector>
@@ -138,3 +139,4 @@ private:
 // The process's application and screen objects, created when the library loads.
 extern TApplication* Application;
 extern TScreen* Screen;
+#pragma GCC visibility pop

@@ -12,6 +12,7 @@
 // signature or a truncated image raises EInvalidGraphic and leaves the graphic as
 // it was.
 #pragma once
+#pragma GCC visibility push(default)
 
 #include <cstdint>
 #include <memory>
@@ -114,3 +115,4 @@ private:
   void Changed();
   std::unique_ptr<TGraphic> FGraphic;
 };
+#pragma GCC visibility pop

@@ -16,6 +16,7 @@
 //
 // The table is shared by all threads and guarded by a mutex.
 #pragma once
+#pragma GCC visibility push(default)
 
 #include <cstdint>
 #include <initializer_list>
@@ -106,3 +107,4 @@ enum : TResourceId {
   SProcNotFound,               // "The specified procedure could not be found"
   SUnknownError,               // "Unknown error %d"
 };
+#pragma GCC visibility pop

@@ -33,6 +33,7 @@
 // button's result, since a program here has no screen; SetMessageBoxHandler
 // replaces that (a test, a text console, a GUI layer).
 #pragma once
+#pragma GCC visibility push(default)
 
 #include <cstdint>
 #include <functional>
@@ -134,3 +135,4 @@ constexpr int CSTR_LESS_THAN = 1, CSTR_EQUAL = 2, CSTR_GREATER_THAN = 3;
 // for a null string or unknown flags.
 int CompareStringA(LCID Locale, DWORD CmpFlags, LPCSTR String1, int Count1, LPCSTR String2,
                    int Count2);
+#pragma GCC visibility pop

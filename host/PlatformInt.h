@@ -1,6 +1,7 @@
 // PlatformInt: the code-page tables and the collation behind the platform layer,
 // shared by Platform.cpp and SysUtils.cpp only. Not part of the host's interface.
 #pragma once
+#pragma GCC visibility push(default)
 
 #include <cstddef>
 #include <cstdint>
@@ -29,3 +30,4 @@ extern const TCollationKey AnsiCollation[256];
 int Collate(const char* S1, size_t N1, const char* S2, size_t N2, DWORD Flags);
 
 }  // namespace ZylCodePage
+#pragma GCC visibility pop

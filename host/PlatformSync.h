@@ -14,6 +14,7 @@
 //
 // An unnamed mutex (Name nullptr or empty) is private to the process.
 #pragma once
+#pragma GCC visibility push(default)
 
 #include "host/Platform.h"
 
@@ -53,3 +54,4 @@ class TNamedMutexHolder {
   HANDLE FHandle = nullptr;
   bool FAcquired = false;
 };
+#pragma GCC visibility pop

@@ -2,6 +2,7 @@
 // each enumeration value is its bit position, so a set streams and compares as the
 // unsigned integer it holds. Store must be wide enough for the highest ordinal.
 #pragma once
+#pragma GCC visibility push(default)
 
 #include <cstdint>
 #include <initializer_list>
@@ -59,3 +60,4 @@ private:
 
   Store FBits = 0;  // bit n set <=> the value with ordinal n is in the set
 };
+#pragma GCC visibility pop

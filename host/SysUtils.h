@@ -6,6 +6,7 @@
 // compare and fold case by the host's user locale (see CompareStringA in
 // host/Platform.h); the plain ones (UpperCase, CompareText) touch ASCII only.
 #pragma once
+#pragma GCC visibility push(default)
 
 #include <cstdint>
 #include <exception>
@@ -210,3 +211,4 @@ bool SetCurrentDir(const AnsiString& Dir);
 AnsiString SysErrorMessage(uint32_t ErrorCode);
 // Raises EOSError with the last error's code and text.
 [[noreturn]] void RaiseLastOSError();
+#pragma GCC visibility pop

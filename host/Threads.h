@@ -12,6 +12,7 @@
 //   WaitFor blocks until finished; called on the main thread it keeps pumping the
 //   synchronise queue, so a worker inside Synchronize cannot deadlock it.
 #pragma once
+#pragma GCC visibility push(default)
 
 #include <atomic>
 #include <condition_variable>
@@ -139,3 +140,4 @@ T* NewThread(A&&... Args) {
   Thread->AfterConstruction();
   return Thread;
 }
+#pragma GCC visibility pop

@@ -18,6 +18,7 @@
 // keep their elements packed, so VarArrayLock hands out the bytes directly; all
 // other arrays hold Variants coerced to the element type on every store.
 #pragma once
+#pragma GCC visibility push(default)
 
 #include <compare>
 #include <cstdint>
@@ -213,3 +214,4 @@ const void* VarArrayLock(const Variant& V);
 inline void VarArrayUnlock(const Variant&) {}
 // The elements of a byte array as one block (Empty for any other value).
 std::vector<uint8_t> VarArrayToBytes(const Variant& V);
+#pragma GCC visibility pop
