@@ -67,16 +67,17 @@ endforeach()
 
 # The libraries export the system's own API only: the standard library's template instances each
 # carries are made local by the version script (see cmake/zylobase.map).
-foreach(lib ${zyl_libraries})
-  target_link_options(${lib} PRIVATE -Wl,--version-script=${CMAKE_SOURCE_DIR}/cmake/zylobase.map)
-  set_property(TARGET ${lib} APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/zylobase.map)
+# The same for the packages built for older versions of the host framework and for libzylo.
+foreach(lib ${zyl_libraries} zylpack4 zylpack3 zylsa4 zylsa3 zylo)
+  if(TARGET ${lib})
+    target_link_options(${lib} PRIVATE -Wl,--version-script=${CMAKE_SOURCE_DIR}/cmake/zylobase.map)
+    set_property(TARGET ${lib} APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/zylobase.map)
+  endif()
 endforeach()
 # Hidden visibility by default: only what the units' headers declare (they say
 # "#pragma GCC visibility push(default)") is exported; helpers of one .cpp stay inside.
-foreach(t zylhost_obj zylpack_obj zylsa_obj zylsa)
-  target_compile_options(${t} PRIVATE -fvisibility=hidden)
+foreach(t zylhost_obj zylpack_obj zylpack_v5_obj zylpack_v4_obj zylpack_v3_obj zylsa_obj zylsa_other_obj)
+  if(TARGET ${t})
+    target_compile_options(${t} PRIVATE -fvisibility=hidden)
+  endif()
 endforeach()
-if(TARGET zylo)
-  target_link_options(zylo PRIVATE -Wl,--version-script=${CMAKE_SOURCE_DIR}/cmake/zylobase.map)
-  set_property(TARGET zylo APPEND PROPERTY LINK_DEPENDS ${CMAKE_SOURCE_DIR}/cmake/zylobase.map)
-endif()

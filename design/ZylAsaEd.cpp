@@ -1,6 +1,8 @@
 // ZylAsaEd: registration of the SQL Anywhere components and their editors.
 #include "design/ZylAsaEd.h"
 
+#include <memory>
+
 #include "asa/ZylAsa.h"
 #include "components/ZylAlert.h"
 #include "components/ZylAsaDS.h"
@@ -15,10 +17,23 @@ void TAsaLoginComponentEditor::ExecuteVerb(int Index) {
   }
 }
 
+void TAsaStoredProcNameProperty::GetValues(const TGetStrProc& Proc) {
+  auto* SP = dynamic_cast<TAsaCustomStoredProc*>(PropCount() > 0 ? GetComponent(0) : nullptr);
+  std::unique_ptr<TAsaDataset> D(new TAsaDataset(nullptr));
+  D->SetSession(SP ? SP->GetSession() : nullptr);
+  D->GetSQL()->SetText(
+      "select user_name, proc_name from sys.sysprocedure, sys.sysuserperms where creator=user_id order by 1,2");
+  D->Open();
+  for (D->First(); !D->Eof(); D->Next())
+    Proc(TrimRight(D->FieldByName("user_name").GetAsString()) + "." +
+         TrimRight(D->FieldByName("proc_name").GetAsString()));
+  D->Close();
+}
+
 void ZylSaRegister() {
   // Unit by unit, as each unit registers its own components.
   RegisterComponents("Zylobase", {&TAsaSession::StaticClass(), &TAsaSQL::StaticClass()});
-  RegisterComponents("Zylobase", {&TAsaDataset::StaticClass()});
+  RegisterComponents("Zylobase", {&TAsaDataset::StaticClass(), &TAsaStoredProc::StaticClass()});
   RegisterComponents("Zylobase", {&TAsaLogin::StaticClass()});
   RegisterComponents("Zylobase", {&TAsaAlert::StaticClass()});
 
@@ -28,4 +43,6 @@ void ZylSaRegister() {
   RegisterPropertyEditor("AnsiString", Session, "LoginDatabase", PropertyEditorOf<TZyloDBFileProperty>());
   RegisterComponentEditor(Session, ComponentEditorOf<TAsaAboutComponentEditor>());
   RegisterComponentEditor(&TAsaLogin::StaticClass(), ComponentEditorOf<TAsaLoginComponentEditor>());
+  RegisterPropertyEditor("AnsiString", &TAsaStoredProc::StaticClass(), "StoredProcName",
+                         PropertyEditorOf<TAsaStoredProcNameProperty>());
 }

@@ -6,6 +6,7 @@
 //   TAsaSession.LoginDatabase  TZyloDBFileProperty
 //   TAsaSession                TAsaAboutComponentEditor (the about box naming the server)
 //   TAsaLogin                  TAsaLoginComponentEditor ("&Login...": runs the login dialog)
+//   TAsaStoredProc.StoredProcName  TAsaStoredProcNameProperty (the procedures of its database)
 // Nothing here runs in an application at run time.
 #pragma once
 #pragma GCC visibility push(default)
@@ -28,6 +29,15 @@ class TAsaLoginComponentEditor : public TComponentEditor {
   AnsiString GetVerb(int Index) override { return Index == 0 ? "&Login..." : AnsiString(); }
   // Runs the login dialog of the edited TAsaLogin, then reports the form modified.
   void ExecuteVerb(int Index) override;
+};
+
+// The procedures of the database the (first selected) stored procedure's session reaches, as
+// "owner.name", for a drop-down list. Errors (a session that cannot connect) reach the caller.
+class TAsaStoredProcNameProperty : public TPropertyEditor {
+ public:
+  using TPropertyEditor::TPropertyEditor;
+  TPropertyAttributes GetAttributes() override { return {paValueList, paMultiSelect, paSortList}; }
+  void GetValues(const TGetStrProc& Proc) override;
 };
 
 // What the package does when the environment loads it.

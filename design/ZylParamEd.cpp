@@ -263,7 +263,21 @@ void TZyloParamsProperty::Edit() {
   if (Result == mrOk) Modified();
 }
 
+void TZyloProcParamsProperty::Edit() {
+  auto* Proc = dynamic_cast<TZyloCustomStoredProc*>(PropCount() > 0 ? GetComponent(0) : nullptr);
+  if (!Proc) throw EInvalidOperation(Format("Property '%s' is not the parameters of a stored procedure", GetName()));
+  TZyloParams List;
+  Proc->CopyParams(&List);
+  std::unique_ptr<TZyloProcParamsDlg> Dialog(new TZyloProcParamsDlg(Application));
+  Dialog->SetProcParams(&List, Proc->GetStoredProcName());
+  if (Dialog->ShowModal() != mrOk) return;
+  Proc->SetParamsList(&List);
+  Modified();
+}
+
 void ZylPackRegister() {
   RegisterPropertyEditor("TZyloParams", &TZyloCustomDataset::StaticClass(), "Params",
                          PropertyEditorOf<TZyloParamsProperty>());
+  RegisterPropertyEditor("TZyloParams", &TZyloCustomStoredProc::StaticClass(), "Params",
+                         PropertyEditorOf<TZyloProcParamsProperty>());
 }

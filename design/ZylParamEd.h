@@ -124,6 +124,14 @@ class TZyloParamsProperty : public TPropertyEditor {
   TZyloParams* EditedList() const;
 };
 
-// Registers the parameter editors for the Params of TZyloCustomDataset.
+// Params of a stored procedure: a fresh copy of its parameters (for a named procedure not yet
+// prepared, the catalog's) in the procedure dialog; OK assigns the copy back.
+class TZyloProcParamsProperty : public TZyloParamsProperty {
+ public:
+  using TZyloParamsProperty::TZyloParamsProperty;
+  void Edit() override;
+};
+
+// Registers the parameter editors for the Params of TZyloCustomDataset and TZyloCustomStoredProc.
 void ZylPackRegister();
 #pragma GCC visibility pop

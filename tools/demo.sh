@@ -50,6 +50,9 @@ object SalesData: TDataModule
       'select o.id, p.title, o.quantity, o.ordered from orders o join product p on p.id = o.product_id'
       'where o.customer_id = :cust order by o.id')
   end
+  object Totals: TAsaStoredProc
+    Session = Session1
+  end
 end
 EOF
   echo

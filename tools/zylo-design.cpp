@@ -46,6 +46,7 @@ const char* const kHelp =
     "  databases                      the sessions of the loaded forms by database name\n"
     "  tables DB | procs DB | columns DB TABLE   the catalog through that session\n"
     "  open [NAME] [ROWS]             opens the data set(s), shows the first ROWS rows (5), closes\n"
+    "  exec NAME                      runs a stored procedure, shows its output parameters\n"
     "  text                           the form as its file would hold it\n"
     "  write [FILE]                   writes the form back (to its own file by default)\n"
     "  help | quit\n"
@@ -265,6 +266,7 @@ class TDesignTool {
     else if (C == "procs") Need(1, "procs DB"), Catalog(W, 'p');
     else if (C == "columns") Need(2, "columns DB TABLE"), Catalog(W, 'c');
     else if (C == "open") OpenDataSets(W);
+    else if (C == "exec") Need(1, "exec NAME"), ExecProc(W[1]);
     else if (C == "text") std::cout << ComponentToText(FRoot);
     else if (C == "write") Write(W.size() > 1 ? Rest(Line, 1) : FFile);
     else throw EUsage("unknown command '" + C + "' (help lists them)");
@@ -414,6 +416,7 @@ class TDesignTool {
 
   void ShowValues(const std::string& Path) {
     auto [C, P] = FindProperty(Path);
+    TConnectionsUsed Used(*FRoot);
     std::vector<std::string> V = Values(C, P);
     for (size_t I = 0; I < V.size(); ++I) std::cout << "  " << I + 1 << ". " << V[I] << "\n";
     if (V.empty()) std::cout << "  (no values)\n";
@@ -421,6 +424,8 @@ class TDesignTool {
 
   void EditProperty(const std::string& Path) {
     auto [C, P] = FindProperty(Path);
+    // Editors that read the database (a procedure's names or parameters) leave no connection.
+    TConnectionsUsed Used(*FRoot);
     std::unique_ptr<TPropertyEditor> E = FDesigner->GetPropertyEditor({C}, P->Name);
     if (E && E->GetAttributes().Contains(paDialog)) {
       int Before = FDesigner->ModifiedCount();
@@ -526,6 +531,24 @@ class TDesignTool {
     if (Sets.empty()) std::cout << "  (no data sets)\n";
     TConnectionsUsed Used(*FRoot);
     for (TDataSet* D : Sets) ShowRows(*D, Rows);
+  }
+
+  void ExecProc(const std::string& Name) {
+    auto* Proc = dynamic_cast<TZyloCustomStoredProc*>(Find(Name));
+    if (!Proc) throw Exception(Name + " is not a stored procedure");
+    TConnectionsUsed Used(*FRoot);
+    Proc->ExecProc();
+    TZyloParams* L = Proc->GetParams();
+    bool Any = false;
+    for (int I = 0; I < L->Count(); ++I) {
+      TZyloParam* P = L->Items(I);
+      if (P->GetParamType() != zptOutput && P->GetParamType() != zptInputOutput && P->GetParamType() != zptResult)
+        continue;
+      if (!Any) std::cout << "output parameters:\n";
+      Any = true;
+      std::cout << "  " << P->GetName() << " = " << (P->GetIsNull() ? std::string("(NULL)") : P->GetAsString()) << "\n";
+    }
+    if (!Any) std::cout << "done (no output parameters)\n";
   }
 
   static bool Numeric(TFieldType T) {

@@ -6,6 +6,8 @@
 
 #include "components/ZylAsaDS.h"
 #include "design/ZylApp.h"
+#include "design/ZylAsaEd.h"
+#include "design/ZylParamEd.h"
 #include "host/Forms.h"
 #include "tests/asa/AsaStatementEnv.h"
 
@@ -125,6 +127,57 @@ TEST_F(CatalogTest, TablesProceduresAndColumnsComeFromTheConnectedDatabase) {
   ZylGetStoredProcNames(Db, false, &L, DS);
   EXPECT_TRUE(S->GetConnected());
   EXPECT_EQ(S->DataSetCount(), 0);
+}
+
+// The stored procedure's editors on a real database: names listed from its catalog, parameters
+// copied from it into the dialog, OK assigning them back and Cancel leaving the procedure alone.
+TEST_F(CatalogTest, StoredProcedureEditorsReadTheDatabase) {
+  ASSERT_NO_FATAL_FAILURE(Connect("dblib10.dll", "procs"));
+  Exec("create procedure order_count(IN cust integer, OUT n integer) begin set n = cust * 2; end");
+  Exec("create procedure zeta() begin select 1; end");
+  Exec("commit");
+  ClearDesignRegistry();
+  ZylPackRegister();
+  ZylSaRegister();
+  Module = new TDataModule(nullptr);
+  TAsaSession* S = PlaceSession(Module, File);
+  auto* Proc = new TAsaStoredProc(Module);
+  Proc->SetSession(S);
+  TDesigner Designer(Module);
+
+  std::vector<std::string> Names = Designer.GetPropertyEditor({Proc}, "StoredProcName")->ValueList();
+  EXPECT_NE(std::find(Names.begin(), Names.end(), "DBA.order_count"), Names.end());
+  EXPECT_NE(std::find(Names.begin(), Names.end(), "DBA.zeta"), Names.end());
+  EXPECT_TRUE(std::is_sorted(Names.begin(), Names.end(), [](auto& A, auto& B) { return AnsiCompareText(A, B) < 0; }));
+  Designer.GetPropertyEditor({Proc}, "StoredProcName")->SetValue("DBA.order_count");
+  EXPECT_EQ(Proc->GetStoredProcName(), "DBA.order_count");
+
+  auto Run = [&](bool Ok) {
+    TModalRunner Old = SetModalRunner([&](TCustomForm& F) {
+      auto& D = dynamic_cast<TZyloProcParamsDlg&>(F);
+      EXPECT_EQ(D.lbParamNames->Items().GetCommaText(), "cust,n");
+      EXPECT_FALSE(D.btnNew->Enabled) << "a named procedure's parameters come from the server";
+      EXPECT_EQ(D.cbParamType->Text(), "Input");
+      D.edParamValue->SetFocus();
+      D.edParamValue->TypeText("21");
+      D.lbParamNames->Pick(1);
+      EXPECT_EQ(D.cbParamType->Text(), "Output");
+      EXPECT_FALSE(D.edParamValue->Enabled);
+      (Ok ? D.btnOK : D.btnCancel)->Click();
+    });
+    EXPECT_TRUE(Designer.EditProperty(Proc, "Params"));
+    SetModalRunner(std::move(Old));
+  };
+  Run(false);
+  ASSERT_EQ(Proc->GetParamsCount(), 2) << "the catalog's parameters stay with the procedure";
+  EXPECT_FALSE(Proc->ParamByName("cust")->GetValueAssigned());
+  EXPECT_EQ(Designer.ModifiedCount(), 1);  // the name set above
+  Run(true);
+  EXPECT_EQ(Designer.ModifiedCount(), 2);
+  EXPECT_EQ(Proc->ParamByName("cust")->GetAsInteger(), 21);
+  Proc->ExecProc();
+  EXPECT_EQ(Proc->ParamByName("n")->GetAsInteger(), 42);
+  EXPECT_FALSE(Proc->GetPrepared());
 }
 
 TEST_F(CatalogTest, AFailingConnectPropagatesAndLeavesNothingBehind) {

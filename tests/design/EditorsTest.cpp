@@ -291,7 +291,7 @@ TEST_F(EditorsTest, FileAndDirectoryEditors) {
 TEST_F(EditorsTest, RegistrationsAreFoundAsAnEnvironmentLooksThemUp) {
   std::vector<std::string> Palette;
   for (const TMetaClass* C : PaletteComponents("Zylobase")) Palette.push_back(C->ClassName());
-  EXPECT_EQ(Palette, (std::vector<std::string>{"TAsaSession", "TAsaSQL", "TAsaDataset", "TAsaLogin", "TAsaAlert"}));
+  EXPECT_EQ(Palette, (std::vector<std::string>{"TAsaSession", "TAsaSQL", "TAsaDataset", "TAsaStoredProc", "TAsaLogin", "TAsaAlert"}));
 
   auto* S = new TAsaSession(Root);
   auto* Login = new TAsaLogin(Root);
@@ -304,6 +304,13 @@ TEST_F(EditorsTest, RegistrationsAreFoundAsAnEnvironmentLooksThemUp) {
   ASSERT_TRUE(dynamic_cast<TZyloParamsProperty*>(Params.get()));
   EXPECT_TRUE(Params->GetAttributes().Contains(paDialog));
   EXPECT_EQ(Params->GetValue(), "(TZyloParams)");
+
+  auto* Proc = new TAsaStoredProc(Root);
+  auto Name = Designer->GetPropertyEditor({Proc}, "StoredProcName");
+  ASSERT_TRUE(dynamic_cast<TAsaStoredProcNameProperty*>(Name.get()));
+  EXPECT_TRUE(Name->GetAttributes().Contains(paValueList) && Name->GetAttributes().Contains(paSortList));
+  EXPECT_THROW(Name->ValueList(), Exception) << "no session: the error reaches the environment";
+  EXPECT_TRUE(dynamic_cast<TZyloProcParamsProperty*>(Designer->GetPropertyEditor({Proc}, "Params").get()));
 
   // The session's editor: the about box naming the server.
   auto SessionEditor = Designer->GetComponentEditor(S);

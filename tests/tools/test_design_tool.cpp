@@ -63,6 +63,9 @@ class DesignTool : public ::testing::Test {
          "    SQL.Strings = (\n"
          "      'select id, qty, note from orders where qty > :lim order by id')\n"
          "  end\n"
+         "  object Big: TAsaStoredProc\n"
+         "    Session = Session1\n"
+         "  end\n"
          "end\n");
   }
   void TearDown() override {
@@ -89,6 +92,10 @@ TEST_F(DesignTool, EditsADataModuleOnARealDatabaseAndWritesItBack) {
       "click btnOK\n"
       "open Orders 2\n"
       "procs shop\n"
+      "values Big.StoredProcName\n"
+      "edit Big.StoredProcName\n"
+      "DBA.big_orders\n"
+      "open Big\n"
       "columns shop orders\n"
       "verb Session1 1\n"
       "enter\n"
@@ -104,11 +111,17 @@ TEST_F(DesignTool, EditsADataModuleOnARealDatabaseAndWritesItBack) {
   EXPECT_NE(out.find(" 3 |   7 | (NULL)"), std::string::npos) << out;
   EXPECT_EQ(out.find(" 4 |  70"), std::string::npos) << out;
   EXPECT_NE(out.find("  DBA.big_orders"), std::string::npos) << out;
+  EXPECT_NE(out.find("  1. DBA.big_orders"), std::string::npos) << out;  // the procedure's value list
+  EXPECT_NE(out.find("Big.StoredProcName = 'DBA.big_orders'"), std::string::npos) << out;
+  size_t big = out.find("Big:\n");
+  ASSERT_NE(big, std::string::npos) << out;
+  EXPECT_NE(out.find("(2 rows)", big), std::string::npos) << out;  // qty > 10: ids 2 and 4
   EXPECT_NE(out.find("  id\n  qty\n  note\n"), std::string::npos) << out;
   EXPECT_NE(out.find("for Sybase SQL Anywhere"), std::string::npos) << out;
 
   std::string written = Slurp(form);
   EXPECT_NE(written.find("ReadOnly = False"), std::string::npos) << written;
+  EXPECT_NE(written.find("StoredProcName = 'DBA.big_orders'"), std::string::npos) << written;
   EXPECT_NE(written.find("Params.Data = {"), std::string::npos) << written;
   EXPECT_NE(written.find("TransIsolation = atReadCommitted"), std::string::npos) << written;
   EXPECT_EQ(written.find("Connected"), std::string::npos) << "the data sets' connections are not stored";
