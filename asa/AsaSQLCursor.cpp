@@ -7,6 +7,7 @@
 // stands on the last row a block fetch delivered (after it, for a short block of a version-6
 // server). Moves inside the block make no server call.
 #include <algorithm>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 
@@ -58,11 +59,22 @@ uint32_t TAsaSQL::CursorOptions(bool ReadOnly, int16_t& Isolation) const {
 
 // ---- open and close --------------------------------------------------------------------------------
 
+// "ZYL-<OpenStatement>", written without the formatter: a statement prepared once and opened
+// many times (look-ups by key) builds it at every open.
+void TAsaSQL::NameCursor() {
+  const size_t Prefix = std::min(std::strlen(szZyloLibraryShortName), sizeof FCursorName - 8);
+  std::memcpy(FCursorName, szZyloLibraryShortName, Prefix);
+  FCursorName[Prefix] = '-';
+  char* End = std::to_chars(FCursorName + Prefix + 1, FCursorName + sizeof FCursorName - 1,
+                            static_cast<int>(FOpenStatement)).ptr;
+  *End = '\0';
+}
+
 bool TAsaSQL::InternalOpen(bool ReadOnly) {
   int16_t Isolation = 0;
   const uint32_t Options = CursorOptions(ReadOnly, Isolation);
   DoNotify(BeforeOpen);
-  std::snprintf(FCursorName, sizeof FCursorName, "%s-%d", szZyloLibraryShortName, static_cast<int>(FOpenStatement));
+  NameCursor();
   Pp(FProcs.dbpp_declare, FCursorName, static_cast<char*>(nullptr), ModuleName(), &FOpenStatement,
      static_cast<a_sql_uint32>(Options));
   Pp(FProcs.dbpp_open, FCursorName, static_cast<char*>(nullptr), ModuleName(), &FOpenStatement, FOpenInputSQLDA,

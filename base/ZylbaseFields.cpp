@@ -3,6 +3,7 @@
 // values, the neutral conversions, and the exchange of blob fields with streams and pictures.
 #include "base/Zylbase.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -253,7 +254,8 @@ TZyloFieldTypes TZyloSQL::InternalGetVariableTypeAndLength(const Variant& Value,
   }
   Length = InternalGetVariableLength(Type);
   if (Type == ztString) {
-    int64_t L = static_cast<int64_t>(Value.AsString().size());
+    const AnsiString* Text = Value.StringIf();
+    int64_t L = static_cast<int64_t>(Text ? Text->size() : Value.AsString().size());
     if (L + 1 > Length) {
       Type = ztMemo;
       Length = static_cast<int32_t>(L);
@@ -268,42 +270,73 @@ TZyloFieldTypes TZyloSQL::InternalGetVariableTypeAndLength(const Variant& Value,
   return Type;
 }
 
-bool TZyloSQL::InternalNeedNewVariables(const Variant& Value, TZyloVariableDefs* Defs) {
-  if (!Value.IsArray() || Value.ElementCount() != Defs->Count()) return true;
-  int Low = Value.LowBound();
-  for (int32_t I = 0; I < Defs->Count(); ++I) {
+namespace {
+
+// The elements of an array value, copied out once.
+TVariantArray ElementsOf(const Variant& Value) {
+  TVariantArray Items;
+  if (!Value.IsArray()) return Items;
+  const int Low = Value.LowBound(), Count = Value.ElementCount();
+  Items.reserve(static_cast<size_t>(std::max(Count, 0)));
+  for (int I = 0; I < Count; ++I) Items.push_back(Value.GetElement(Low + I));
+  return Items;
+}
+
+}  // namespace
+
+bool TZyloSQL::InternalNeedNewVariables(bool IsList, const Variant* Values, int32_t Count, TZyloVariableDefs* Defs) {
+  if (!IsList || Count != Defs->Count()) return true;
+  for (int32_t I = 0; I < Count; ++I) {
     int32_t Length = 0;
-    TZyloFieldTypes Type = InternalGetVariableTypeAndLength(Value.GetElement(Low + I), Length);
+    TZyloFieldTypes Type = InternalGetVariableTypeAndLength(Values[I], Length);
     TZyloFieldDef* Def = Defs->Items(I);
     if (Type != Def->FieldType || Length != Def->Size || ZylIsBlobType(Type)) return true;
   }
   return false;
 }
 
-void TZyloSQL::InternalSetVariables(const Variant& Value, TZyloVariableDefs* Defs) {
-  if (InternalNeedNewVariables(Value, Defs)) {
+void TZyloSQL::InternalSetVariableList(bool IsList, const Variant* Values, int32_t Count, TZyloVariableDefs* Defs) {
+  if (InternalNeedNewVariables(IsList, Values, Count, Defs)) {
     Defs->Clear();  // drops the buffer and Bound as well, so the binding binds again
-    if (Value.IsArray()) {
-      int Low = Value.LowBound();
-      for (int I = 0; I < Value.ElementCount(); ++I) {
-        int32_t Length = 0;
-        TZyloFieldTypes Type = InternalGetVariableTypeAndLength(Value.GetElement(Low + I), Length);
-        TZyloFieldDef* Def = Defs->AddFieldDef("?");
-        Def->FieldType = Type;
-        Def->ExtType = InternalGetVariableExtType(Type);
-        Def->Size = Length;
-        Def->KeyIndicator = kiRegularField;
-      }
+    for (int32_t I = 0; IsList && I < Count; ++I) {
+      int32_t Length = 0;
+      TZyloFieldTypes Type = InternalGetVariableTypeAndLength(Values[I], Length);
+      TZyloFieldDef* Def = Defs->AddFieldDef("?");
+      Def->FieldType = Type;
+      Def->ExtType = InternalGetVariableExtType(Type);
+      Def->Size = Length;
+      Def->KeyIndicator = kiRegularField;
     }
     Defs->SetBufSize(Defs->Size());
   }
-  if (!Value.IsArray()) return;
-  int Low = Value.LowBound();
-  for (int32_t I = 0; I < Defs->Count() && I < Value.ElementCount(); ++I) {
+  if (!IsList) return;
+  for (int32_t I = 0; I < Defs->Count() && I < Count; ++I) {
     TZyloFieldDef* Def = Defs->Items(I);
     if (!Inside(Defs->Buffer, Def)) continue;
-    PutFieldData(Defs->Buffer.Data(), Def->Offset, Def->Size, Def->FieldType, Value.GetElement(Low + I), nullptr);
+    PutFieldData(Defs->Buffer.Data(), Def->Offset, Def->Size, Def->FieldType, Values[I], nullptr);
   }
+}
+
+bool TZyloSQL::InternalNeedNewVariables(const Variant& Value, TZyloVariableDefs* Defs) {
+  const TVariantArray Items = ElementsOf(Value);
+  return InternalNeedNewVariables(Value.IsArray(), Items.data(), static_cast<int32_t>(Items.size()), Defs);
+}
+
+void TZyloSQL::InternalSetVariables(const Variant& Value, TZyloVariableDefs* Defs) {
+  const TVariantArray Items = ElementsOf(Value);
+  InternalSetVariableList(Value.IsArray(), Items.data(), static_cast<int32_t>(Items.size()), Defs);
+}
+
+void TZyloSQL::InternalSetVariables(const TVariantArray& Params, TZyloVariableDefs* Defs) {
+  // One packed array or no values at all take the general path; a list of values (the form of
+  // nearly every call, once per execution of a prepared statement) is read in place.
+  const bool Packed = !Params.empty() && Params[0].VarType() == (varArray | varVariant);
+  const bool NoValues = Params.empty() || (Params.size() == 1 && (Params[0].IsNull() || Params[0].IsEmpty()));
+  if (Packed || NoValues) {
+    InternalSetVariables(InternalCheckVarValues(Params), Defs);
+    return;
+  }
+  InternalSetVariableList(true, Params.data(), static_cast<int32_t>(Params.size()), Defs);
 }
 
 bool TZyloSQL::CheckVarType(const Variant& Value, TVarType VarType) {

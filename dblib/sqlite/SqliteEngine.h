@@ -74,11 +74,14 @@ class SqliteConnection : public Connection {
   // Prepares text (already in SQLite's dialect) on this handle; variables that SQLite does not
   // know as columns are resolved through the zyl_getvar() function. Throws SqlError.
   sqlite3_stmt* PrepareRaw(const std::string& text);
-  // Binds values 1..n to a prepared statement (-188 when fewer values than markers).
-  static void Bind(sqlite3_stmt* st, const std::vector<Value>& in);
+  // Binds values 1..n to a prepared statement (-188 when fewer values than markers). SQLite
+  // copies text and bytes unless borrow is set: then it reads them where they lie in `in`, which
+  // must outlive every step of the statement and be unbound (clear_bindings) before it goes.
+  static void Bind(sqlite3_stmt* st, const std::vector<Value>& in, bool borrow = false);
   // The same, value k made to fit types[k] first where that type is checked (the bare markers
   // of a statement that writes typed columns, WriteChecks.h).
-  void Bind(sqlite3_stmt* st, const std::vector<Value>& in, const std::vector<ColumnType>& types);
+  void Bind(sqlite3_stmt* st, const std::vector<Value>& in, const std::vector<ColumnType>& types,
+            bool borrow = false);
   // The options that choose between refusing and changing a value a column cannot hold
   // (string_rtruncation, conversion_error): read when the connection opens and after this
   // connection sets an option (a PUBLIC change by another connection counts from its next connect).

@@ -507,36 +507,39 @@ sqlite3_stmt* SqliteConnection::PrepareRaw(const std::string& textIn) {
 }
 
 namespace {
-void BindOne(sqlite3_stmt* st, int i, const Value& v) {
+void BindOne(sqlite3_stmt* st, int i, const Value& v, bool borrow) {
   int rc;
+  const auto keep = borrow ? SQLITE_STATIC : SQLITE_TRANSIENT;
   switch (v.kind) {
     case Value::Kind::Null: rc = sq::bind_null(st, i); break;
     case Value::Kind::Integer: rc = sq::bind_int64(st, i, v.i); break;
     case Value::Kind::Real: rc = sq::bind_double(st, i, v.d); break;
-    case Value::Kind::Text: rc = sq::bind_text(st, i, v.bytes.data(), int(v.bytes.size()), SQLITE_TRANSIENT); break;
-    default: rc = sq::bind_blob(st, i, v.bytes.data(), int(v.bytes.size()), SQLITE_TRANSIENT); break;
+    case Value::Kind::Text: rc = sq::bind_text(st, i, v.bytes.data(), int(v.bytes.size()), keep); break;
+    default: rc = sq::bind_blob(st, i, v.bytes.data(), int(v.bytes.size()), keep); break;
   }
   if (rc != SQLITE_OK) ThrowSqlite(sq::db_handle(st), rc);
 }
 }  // namespace
 
-void SqliteConnection::Bind(sqlite3_stmt* st, const std::vector<Value>& in) {
+void SqliteConnection::Bind(sqlite3_stmt* st, const std::vector<Value>& in, bool borrow) {
   int n = sq::bind_parameter_count(st);
   if (int(in.size()) < n) throw SqlError(SQLE_NOT_ENOUGH_HOST_VARS);
-  for (int i = 1; i <= n; ++i) BindOne(st, i, in[size_t(i - 1)]);
+  for (int i = 1; i <= n; ++i) BindOne(st, i, in[size_t(i - 1)], borrow);
 }
 
-void SqliteConnection::Bind(sqlite3_stmt* st, const std::vector<Value>& in, const std::vector<ColumnType>& types) {
+void SqliteConnection::Bind(sqlite3_stmt* st, const std::vector<Value>& in, const std::vector<ColumnType>& types,
+                            bool borrow) {
   int n = sq::bind_parameter_count(st);
   if (int(in.size()) < n) throw SqlError(SQLE_NOT_ENOUGH_HOST_VARS);
   Value fitted;
   for (int i = 1; i <= n; ++i) {
     const Value& v = in[size_t(i - 1)];
     const size_t k = size_t(i - 1);
+    // A fitted value lives in storage the next marker reuses: SQLite keeps its own copy.
     if (k < types.size() && types[k].Checked() && !FitValue(types[k], ValueRef::Of(v), WriteRules(), fitted))
-      BindOne(st, i, fitted);
+      BindOne(st, i, fitted, false);
     else
-      BindOne(st, i, v);
+      BindOne(st, i, v, borrow);
   }
 }
 
@@ -666,11 +669,16 @@ ExecResult SqlStatement::Execute(const std::vector<Value>& in, std::vector<Value
   if (definesObjects_) conn_.ImplicitCommit();
   else if (writes) conn_.BeginIfNeeded();
   sq::reset(st_);
-  sq::clear_bindings(st_);
   ExecResult r;
+  // The values' text is bound where it lies in `in` (no copy per execution) and unbound before
+  // this returns, on every path.
+  struct Unbind {
+    sqlite3_stmt* st;
+    ~Unbind() { sq::clear_bindings(st); }
+  } unbind{st_};
   try {
-    if (markerTypes_.empty()) SqliteConnection::Bind(st_, in);
-    else conn_.Bind(st_, in, markerTypes_);
+    if (markerTypes_.empty()) SqliteConnection::Bind(st_, in, true);
+    else conn_.Bind(st_, in, markerTypes_, true);
     int rows = 0, rc;
     while ((rc = sq::step(st_)) == SQLITE_ROW) {
       if (out) {
