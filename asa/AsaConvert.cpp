@@ -26,10 +26,10 @@ bool BytesOf(const Variant& Value, const uint8_t*& Data, size_t& Length, AnsiStr
     Length = static_cast<size_t>(std::max(0, Value.ElementCount()));
     return true;
   }
-  if (const AnsiString* Text = Value.StringIf()) {
-    // Read where it lies: Holder stays empty (a caller that rewrites the text copies it first).
-    Data = reinterpret_cast<const uint8_t*>(Text->data());
-    Length = Text->size();
+  if (Value.VarType() == varString || Value.VarType() == varOleStr) {
+    Holder = Value.AsString();
+    Data = reinterpret_cast<const uint8_t*>(Holder.data());
+    Length = Holder.size();
     return true;
   }
   return false;

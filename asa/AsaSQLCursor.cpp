@@ -18,6 +18,17 @@ using namespace zylasa;
 
 namespace {
 
+// "ZYL-<OpenStatement>", written without the formatter: a statement prepared once and opened
+// many times (look-ups by key) names its cursor at every open.
+template <size_t N>
+void WriteCursorName(char (&Name)[N], int Statement) {
+  static_assert(N >= 16, "room for the prefix and a statement number");
+  const size_t Prefix = std::min(std::strlen(szZyloLibraryShortName), N - 8);
+  std::memcpy(Name, szZyloLibraryShortName, Prefix);
+  Name[Prefix] = '-';
+  *std::to_chars(Name + Prefix + 1, Name + N - 1, Statement).ptr = '\0';
+}
+
 int32_t AbsCount(a_sql_int32 V) {
   int64_t A = V < 0 ? -static_cast<int64_t>(V) : V;
   return static_cast<int32_t>(std::min<int64_t>(A, INT32_MAX));
@@ -59,22 +70,11 @@ uint32_t TAsaSQL::CursorOptions(bool ReadOnly, int16_t& Isolation) const {
 
 // ---- open and close --------------------------------------------------------------------------------
 
-// "ZYL-<OpenStatement>", written without the formatter: a statement prepared once and opened
-// many times (look-ups by key) builds it at every open.
-void TAsaSQL::NameCursor() {
-  const size_t Prefix = std::min(std::strlen(szZyloLibraryShortName), sizeof FCursorName - 8);
-  std::memcpy(FCursorName, szZyloLibraryShortName, Prefix);
-  FCursorName[Prefix] = '-';
-  char* End = std::to_chars(FCursorName + Prefix + 1, FCursorName + sizeof FCursorName - 1,
-                            static_cast<int>(FOpenStatement)).ptr;
-  *End = '\0';
-}
-
 bool TAsaSQL::InternalOpen(bool ReadOnly) {
   int16_t Isolation = 0;
   const uint32_t Options = CursorOptions(ReadOnly, Isolation);
   DoNotify(BeforeOpen);
-  NameCursor();
+  WriteCursorName(FCursorName, FOpenStatement);
   Pp(FProcs.dbpp_declare, FCursorName, static_cast<char*>(nullptr), ModuleName(), &FOpenStatement,
      static_cast<a_sql_uint32>(Options));
   Pp(FProcs.dbpp_open, FCursorName, static_cast<char*>(nullptr), ModuleName(), &FOpenStatement, FOpenInputSQLDA,

@@ -547,7 +547,6 @@ class TAsaSQL : public TZyloSQL {
   void ReadLongNames(bool OfCursor, int32_t N);
   uint32_t CursorOptions(bool ReadOnly, int16_t& Isolation) const;
   void ClearFetchBlock();
-  void NameCursor();
   bool FetchBlock(uint16_t Mode, int32_t Offset);  // false only on a negative code
   void TakeDeliveredRows();
   void ShrinkFirstBlock();

@@ -541,12 +541,6 @@ class TZyloSQL : public TComponent {
   virtual TZyloFieldTypes InternalGetVariableTypeAndLength(const Variant& Value, int32_t& Length);
   bool InternalNeedNewVariables(const Variant& Value, TZyloVariableDefs* Defs);
   void InternalSetVariables(const Variant& Value, TZyloVariableDefs* Defs);
-  // The same from the parameter list a caller passed (any of the forms InternalCheckVarValues
-  // takes); a plain list of values is read where it lies, without an array built from it.
-  void InternalSetVariables(const TVariantArray& Params, TZyloVariableDefs* Defs);
-  // Values 0..Count-1 of a list (IsList false: no list at all, as a Null parameter value).
-  bool InternalNeedNewVariables(bool IsList, const Variant* Values, int32_t Count, TZyloVariableDefs* Defs);
-  void InternalSetVariableList(bool IsList, const Variant* Values, int32_t Count, TZyloVariableDefs* Defs);
   static bool CheckVarType(const Variant& Value, TVarType VarType);
 
   // Conversions that bindings use to coerce values; each returns a neutral value on failure.

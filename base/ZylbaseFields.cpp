@@ -3,7 +3,6 @@
 // values, the neutral conversions, and the exchange of blob fields with streams and pictures.
 #include "base/Zylbase.h"
 
-#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -254,8 +253,7 @@ TZyloFieldTypes TZyloSQL::InternalGetVariableTypeAndLength(const Variant& Value,
   }
   Length = InternalGetVariableLength(Type);
   if (Type == ztString) {
-    const AnsiString* Text = Value.StringIf();
-    int64_t L = static_cast<int64_t>(Text ? Text->size() : Value.AsString().size());
+    int64_t L = static_cast<int64_t>(Value.AsString().size());
     if (L + 1 > Length) {
       Type = ztMemo;
       Length = static_cast<int32_t>(L);
@@ -270,35 +268,44 @@ TZyloFieldTypes TZyloSQL::InternalGetVariableTypeAndLength(const Variant& Value,
   return Type;
 }
 
-namespace {
-
-// The elements of an array value, copied out once.
-TVariantArray ElementsOf(const Variant& Value) {
-  TVariantArray Items;
-  if (!Value.IsArray()) return Items;
-  const int Low = Value.LowBound(), Count = Value.ElementCount();
-  Items.reserve(static_cast<size_t>(std::max(Count, 0)));
-  for (int I = 0; I < Count; ++I) Items.push_back(Value.GetElement(Low + I));
-  return Items;
-}
-
-}  // namespace
-
-bool TZyloSQL::InternalNeedNewVariables(bool IsList, const Variant* Values, int32_t Count, TZyloVariableDefs* Defs) {
-  if (!IsList || Count != Defs->Count()) return true;
-  for (int32_t I = 0; I < Count; ++I) {
+bool TZyloSQL::InternalNeedNewVariables(const Variant& Value, TZyloVariableDefs* Defs) {
+  if (!Value.IsArray() || Value.ElementCount() != Defs->Count()) return true;
+  int Low = Value.LowBound();
+  for (int32_t I = 0; I < Defs->Count(); ++I) {
     int32_t Length = 0;
-    TZyloFieldTypes Type = InternalGetVariableTypeAndLength(Values[I], Length);
+    TZyloFieldTypes Type = InternalGetVariableTypeAndLength(Value.GetElement(Low + I), Length);
     TZyloFieldDef* Def = Defs->Items(I);
     if (Type != Def->FieldType || Length != Def->Size || ZylIsBlobType(Type)) return true;
   }
   return false;
 }
 
-void TZyloSQL::InternalSetVariableList(bool IsList, const Variant* Values, int32_t Count, TZyloVariableDefs* Defs) {
-  if (InternalNeedNewVariables(IsList, Values, Count, Defs)) {
+void TZyloSQL::InternalSetVariables(const Variant& Value, TZyloVariableDefs* Defs) {
+  // This runs at every execution of a prepared statement: the values are read where they lie in
+  // the array (an array of other elements is copied out once), not copied once to compare their
+  // types and again to store them.
+  TVariantArray Copied;
+  const Variant* Values = nullptr;
+  int32_t Count = 0;
+  if (Value.VarType() == (varArray | varVariant)) {
+    Values = static_cast<const Variant*>(VarArrayLock(Value));
+    Count = Value.ElementCount();
+  } else if (Value.IsArray()) {
+    const int Low = Value.LowBound();
+    for (int I = 0; I < Value.ElementCount(); ++I) Copied.push_back(Value.GetElement(Low + I));
+    Values = Copied.data();
+    Count = static_cast<int32_t>(Copied.size());
+  }
+  bool NeedNew = !Value.IsArray() || Count != Defs->Count();
+  for (int32_t I = 0; !NeedNew && I < Count; ++I) {
+    int32_t Length = 0;
+    TZyloFieldTypes Type = InternalGetVariableTypeAndLength(Values[I], Length);
+    TZyloFieldDef* Def = Defs->Items(I);
+    NeedNew = Type != Def->FieldType || Length != Def->Size || ZylIsBlobType(Type);
+  }
+  if (NeedNew) {
     Defs->Clear();  // drops the buffer and Bound as well, so the binding binds again
-    for (int32_t I = 0; IsList && I < Count; ++I) {
+    for (int32_t I = 0; I < Count; ++I) {
       int32_t Length = 0;
       TZyloFieldTypes Type = InternalGetVariableTypeAndLength(Values[I], Length);
       TZyloFieldDef* Def = Defs->AddFieldDef("?");
@@ -309,34 +316,11 @@ void TZyloSQL::InternalSetVariableList(bool IsList, const Variant* Values, int32
     }
     Defs->SetBufSize(Defs->Size());
   }
-  if (!IsList) return;
   for (int32_t I = 0; I < Defs->Count() && I < Count; ++I) {
     TZyloFieldDef* Def = Defs->Items(I);
     if (!Inside(Defs->Buffer, Def)) continue;
     PutFieldData(Defs->Buffer.Data(), Def->Offset, Def->Size, Def->FieldType, Values[I], nullptr);
   }
-}
-
-bool TZyloSQL::InternalNeedNewVariables(const Variant& Value, TZyloVariableDefs* Defs) {
-  const TVariantArray Items = ElementsOf(Value);
-  return InternalNeedNewVariables(Value.IsArray(), Items.data(), static_cast<int32_t>(Items.size()), Defs);
-}
-
-void TZyloSQL::InternalSetVariables(const Variant& Value, TZyloVariableDefs* Defs) {
-  const TVariantArray Items = ElementsOf(Value);
-  InternalSetVariableList(Value.IsArray(), Items.data(), static_cast<int32_t>(Items.size()), Defs);
-}
-
-void TZyloSQL::InternalSetVariables(const TVariantArray& Params, TZyloVariableDefs* Defs) {
-  // One packed array or no values at all take the general path; a list of values (the form of
-  // nearly every call, once per execution of a prepared statement) is read in place.
-  const bool Packed = !Params.empty() && Params[0].VarType() == (varArray | varVariant);
-  const bool NoValues = Params.empty() || (Params.size() == 1 && (Params[0].IsNull() || Params[0].IsEmpty()));
-  if (Packed || NoValues) {
-    InternalSetVariables(InternalCheckVarValues(Params), Defs);
-    return;
-  }
-  InternalSetVariableList(true, Params.data(), static_cast<int32_t>(Params.size()), Defs);
 }
 
 bool TZyloSQL::CheckVarType(const Variant& Value, TVarType VarType) {

@@ -270,7 +270,7 @@ bool TZyloSQL::FetchAfterOpen(bool Ok) {
 bool TZyloSQL::OpenPreparedSteps(const TVariantArray& Params, bool ReadOnly) {
   if (!FPrepared) RaiseLastError(ZylLoadStr(ZYL_ERR_CURS_NOT_PREPARED), 0);
   InternalClose();
-  InternalSetVariables(Params, &FOpenVariables);
+  InternalSetVariables(InternalCheckVarValues(Params), &FOpenVariables);
   bool Ok = FOpenVariables.Bound || InternalBindOpenVariables(nullptr);
   return Ok && InternalOpen(ReadOnly);
 }
@@ -293,7 +293,7 @@ bool TZyloSQL::OpenTextSteps(const AnsiString& SQL, const TVariantArray& Params,
   else
     InternalClose();
   // The variables are computed before any preparation, so the binding binds them right away.
-  InternalSetVariables(Params, &FOpenVariables);
+  InternalSetVariables(InternalCheckVarValues(Params), &FOpenVariables);
   return (FPrepared || InternalPrepareOpen(Text)) && (FOpenVariables.Bound || InternalBindOpenVariables(nullptr)) &&
          InternalOpen(ReadOnly);
 }
@@ -345,7 +345,7 @@ void TZyloSQL::UnprepareOpen() {
 
 bool TZyloSQL::ExecutePrepared(const TVariantArray& Params) {
   if (!FExecPrepared) RaiseLastError(ZylLoadStr(ZYL_ERR_STMT_NOT_PREPARED), 0);
-  InternalSetVariables(Params, &FExecVariables);
+  InternalSetVariables(InternalCheckVarValues(Params), &FExecVariables);
   FOutVariables.ClearBuffer();
   TStringList Names;
   return (FExecVariables.Bound || InternalBindExecVariables(&Names)) && InternalExecute(&Names);
@@ -354,7 +354,7 @@ bool TZyloSQL::ExecutePrepared(const TVariantArray& Params) {
 bool TZyloSQL::Execute(const AnsiString& SQL, const TVariantArray& Params) {
   AnsiString Text = StatementToOem(SQL);
   if (Text != FExecSQL) UnprepareExecute();
-  InternalSetVariables(Params, &FExecVariables);
+  InternalSetVariables(InternalCheckVarValues(Params), &FExecVariables);
   FOutVariables.ClearBuffer();
   TStringList Names;
   return (FExecPrepared || InternalPrepareExecute(Text)) && (FExecVariables.Bound || InternalBindExecVariables(&Names)) &&

@@ -115,11 +115,6 @@ public:
   bool IsArray() const noexcept { return (FType & varArray) != 0; }
 
   AnsiString AsString() const;
-  // The text of a String (or OleStr) value where it lies, without the copy AsString makes;
-  // nullptr for every other kind.
-  const AnsiString* StringIf() const noexcept {
-    return FType == varString || FType == varOleStr ? &FStr : nullptr;
-  }
   int32_t AsInteger() const;
   int64_t AsInt64() const;
   double AsDouble() const;
