@@ -9,6 +9,7 @@
 //                type_text(oid, typmod), domain_of(word, domain_id, width): the type mapping
 //                of the catalog views
 //                procedure, procparm: stored procedures as written, and their parameters
+//                alert_sub, alert_name, alert_msg and the zp_alert_* procedures (PgAlerts.cpp)
 //   schema sys   systable, syscolumn, sysdomain, sysuserperm, sysuserperms, sysindex, sysixcol
 //                and dummy: views over the server's own catalog with the vendor's columns
 //
@@ -18,12 +19,13 @@
 #include <string>
 
 #include "dblib/postgres/PgEngine.h"
+#include "dblib/postgres/PgProcedures.h"
 #include "dblib/sql/TypeMap.h"
 
 namespace dbl {
 namespace {
 
-constexpr int kCatalogVersion = 2;
+constexpr int kCatalogVersion = 3;
 
 // Base words of the vendor's types and what the type mapping says of them.
 std::string DomainOfRows() {
@@ -153,6 +155,7 @@ CREATE OR REPLACE VIEW sys.sysprocparm AS SELECT proc_id::bigint AS proc_id, par
   parm_mode_out, domain_id, width::smallint AS width, scale, parm_name::varchar(128) AS parm_name, remarks, "default",
   NULL::integer AS user_type FROM zyl.procparm;
 )SQL";
+  s += AlertCatalogSql();
   s += "CREATE OR REPLACE VIEW sys.sysdomain(domain_id, domain_name, type_id, \"precision\") AS VALUES " + SysDomainRows() + ";";
   s += "GRANT SELECT ON ALL TABLES IN SCHEMA sys TO PUBLIC;";
   s += "DELETE FROM zyl.version; INSERT INTO zyl.version VALUES (" + std::to_string(kCatalogVersion) + ");";

@@ -67,7 +67,7 @@ struct Params {
   std::vector<const char*> values;
   std::vector<int> lengths, formats;
   std::vector<Oid> types;
-  explicit Params(const std::vector<Value>* in, bool typed = false) {
+  explicit Params(const std::vector<Value>* in, bool typed = false, bool nullsAsText = false) {
     size_t n = in ? in->size() : 0;
     text.resize(n);
     values.resize(n);
@@ -77,7 +77,10 @@ struct Params {
     for (size_t i = 0; i < n; ++i) {
       const Value& v = (*in)[i];
       switch (v.kind) {
-        case Value::Kind::Null: values[i] = nullptr; break;
+        case Value::Kind::Null:
+          values[i] = nullptr;
+          if (typed && nullsAsText) types[i] = 25;
+          break;
         case Value::Kind::Integer:
         case Value::Kind::Real:
           text[i] = v.ToText();
@@ -102,7 +105,7 @@ struct Params {
 };
 
 bool Send(PGconn* c, const PgCommand& cmd) {
-  Params p(cmd.params, cmd.typed);
+  Params p(cmd.params, cmd.typed, cmd.nullsAsText);
   int n = int(p.values.size());
   switch (cmd.kind) {
     case PgCommand::Prepare: return PQsendPrepare(c, cmd.prepared.c_str(), cmd.text.c_str(), 0, nullptr) == 1;
@@ -117,7 +120,7 @@ bool Send(PGconn* c, const PgCommand& cmd) {
 
 // The same command on its own, waiting for its result.
 PGresult* ExecOne(PGconn* c, const PgCommand& cmd) {
-  Params p(cmd.params, cmd.typed);
+  Params p(cmd.params, cmd.typed, cmd.nullsAsText);
   int n = int(p.values.size());
   switch (cmd.kind) {
     case PgCommand::Prepare: return PQprepare(c, cmd.prepared.c_str(), cmd.text.c_str(), 0, nullptr);
@@ -257,9 +260,21 @@ void PgConnection::Flush(std::vector<PgCommand>& front) {
   pendingDeallocs_.clear();
 }
 
+bool PgConnection::DrainNotifications() {
+  bool any = false;
+  while (PGnotify* n = PQnotifies(conn_.get())) {
+    PQfreemem(n);
+    any = true;
+  }
+  return any;
+}
+
 std::vector<pg::Result> PgConnection::Run(const std::vector<PgCommand>& cmds, bool needTx) {
   PGconn* c = conn_.get();
   if (PQstatus(c) != CONNECTION_OK) throw SqlError(SQLE_CONNECTION_TERMINATED);
+  // A wake-up that came before these commands is answered by them (they see what its sender
+  // committed); dropping it keeps a listener that stopped waiting from piling them up.
+  if (listening_) DrainNotifications();
   std::vector<PgCommand> all;
   Flush(all);
   bool begin = needTx && !inTx_;

@@ -44,7 +44,8 @@ struct PgCommand {
   std::string prepared;                    // Execute, Prepare, Describe: the statement's name
   const std::vector<Value>* params = nullptr;
   Kind kind = Query;
-  bool typed = false;  // Query: integers and numbers go typed (int4/int8, numeric), not as untyped text
+  bool typed = false;      // Query: integers and numbers go typed (int4/int8, numeric), not as untyped text
+  bool nullsAsText = false;  // typed: NULLs go as text (where nothing else gives them a type)
   static PgCommand Sql(std::string text, const std::vector<Value>* params = nullptr) { return {std::move(text), {}, params, Query}; }
 };
 
@@ -78,6 +79,11 @@ class PgConnection : public Connection {
   // Whether the client asked to cancel the running request (the interpreter of a procedure
   // looks between the statements of a body).
   bool Cancelled() const { return cancelled_.load(); }
+  // Alerts: whether this connection listens for them, and the notifications that arrived (true
+  // when there was one). Every round trip drops those that came before it.
+  bool Listening() const { return listening_; }
+  void SetListening() { listening_ = true; }
+  bool DrainNotifications();
   bool InTransaction() const { return inTx_; }
   uint64_t TransactionNumber() const { return txNumber_; }
   // Runs the commands in one round trip and returns their results (all succeeded). needTx:
@@ -127,6 +133,7 @@ class PgConnection : public Connection {
   uint64_t names_ = 0;
   std::atomic<bool> running_{false};
   std::atomic<bool> cancelled_{false};
+  bool listening_ = false;
   std::vector<std::pair<std::string, uint64_t>> pendingCloses_;  // (cursor, its transaction)
   std::vector<std::string> pendingDeallocs_;
   std::map<std::string, std::string, NoCaseLess> tempOptions_;

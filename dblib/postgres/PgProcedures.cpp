@@ -10,7 +10,6 @@
 #include <cctype>
 #include <cstdlib>
 
-#include "dblib/engine/Registry.h"
 #include "dblib/postgres/PgEngine.h"
 #include "dblib/postgres/PgProcedures.h"
 #include "dblib/proc/ProcCall.h"
@@ -33,6 +32,8 @@ class PgHost : public ProcResultHost {
   explicit PgHost(PgConnection& conn) : conn_(conn) {}
 
   ProcRows Query(const std::string& sql, const std::vector<Value>& params, size_t maxRows) override {
+    if (std::optional<double> ms = AlertWaitRequest(sql, params))
+      return {{"zyl_alert_wait"}, {{Value::Real(WaitForAlert(conn_, *ms))}}};
     pg::Result r = Run(sql, params, false);
     ProcRows out;
     const PGresult* res = r.get();
@@ -77,6 +78,7 @@ class PgHost : public ProcResultHost {
   // marker); otherwise the interpreter hears of it and binds the procedure's variable.
   pg::Result Run(const std::string& sql, const std::vector<Value>& params, bool needTx) {
     std::vector<std::string> variables;
+    bool nullsAsText = false;
     for (;;) {
       int markers = 0;
       std::string translated = conn_.Translate(sql, variables, &markers);
@@ -89,10 +91,17 @@ class PgHost : public ProcResultHost {
       }
       PgCommand cmd = PgCommand::Sql(translated, &values);
       cmd.typed = true;  // a variable's value keeps its kind, whatever the expression around it
+      cmd.nullsAsText = nullsAsText;
       try {
         std::vector<pg::Result> r = conn_.Run({cmd}, needTx);
         return std::move(r.front());
       } catch (const SqlError& e) {
+        // A NULL variable where nothing gives it a type (IF v IS NULL): the server needs one.
+        if (!nullsAsText && e.Code() == SQLE_CONVERSION_ERROR && !e.Args().empty() &&
+            e.Args()[0].rfind("could not determine data type", 0) == 0) {
+          nullsAsText = true;
+          continue;
+        }
         if (e.Code() != SQLE_COLUMN_NOT_FOUND || e.Args().empty() || !conn_.HasVariable(e.Args()[0]) ||
             variables.size() >= 16)
           throw;
@@ -214,8 +223,6 @@ std::unique_ptr<Statement> PreparePgProcedureStatement(PgConnection& conn, std::
   if (conn.Utility()) throw SqlError(SQLE_PERMISSION_DENIED, {"procedures"});
   ProcCallText call = ParseCallText(text);
   std::shared_ptr<const ProcDef> def = LoadPgProcedure(conn, call.owner, call.name);
-  if (!def && call.name.size() > 9 && UpperName(call.name.substr(0, 9)) == "ZP_ALERT_")
-    throw SqlError(SQLE_NOT_IMPLEMENTED, {"alerts on a network server"});
   if (!def) throw SqlError(SQLE_PROCEDURE_NOT_FOUND, {call.name});
   return MakeCallStatement(std::make_unique<PgCallSite>(conn), std::string(text), call, std::move(def));
 }

@@ -169,7 +169,6 @@ TEST_F(AsaCursor, MovesToTheEndsAndOutsideTheResult) {
 }
 
 TEST_F(AsaCursor, ResumeWalksEveryResultSetOfAProcedure) {
-  if (OnPostgres()) GTEST_SKIP() << "stored procedures are not built on the network engine yet";
   Connect();
   MakeNumbers(3);
   Exec(

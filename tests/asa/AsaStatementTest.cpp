@@ -152,7 +152,6 @@ TEST_F(AsaStatement, ExecuteWithParametersReusesTheBinding) {
 }
 
 TEST_F(AsaStatement, OutputOnlyParameterConsumesNoValue) {
-  if (OnPostgres()) GTEST_SKIP() << "stored procedures are not built on the network engine yet";
   Connect();
   Exec("create procedure pio(in a integer, out b varchar(30), in c integer) begin set b = 'sum ' || (a + c); end");
   TAsaSQL* Q = NewSQL();
@@ -166,7 +165,6 @@ TEST_F(AsaStatement, OutputOnlyParameterConsumesNoValue) {
 }
 
 TEST_F(AsaStatement, NullOutputsReadBackAsNull) {
-  if (OnPostgres()) GTEST_SKIP() << "stored procedures are not built on the network engine yet";
   Connect();
   Exec("create procedure pn(in a integer, out n integer, out s varchar(10)) begin "
        "if a > 0 then set n = a; set s = 'x'; end if; end");
