@@ -316,7 +316,7 @@ TEST_F(AsaConvert, TrimBlanksStripsFetchedCharacterFields) {
 
 TEST_F(AsaConvert, OemConversionTranslatesTextBothWays) {
   // The server keeps text in its encoding (UTF-8) and refuses bytes that are none of it.
-  if (OnPostgres()) GTEST_SKIP() << "single-byte text is the embedded engine's";
+  if (zylasa::OnPostgres()) GTEST_SKIP() << "single-byte text is the embedded engine's";
   Connect();
   Exec("create table o (id integer, s varchar(10), m long varchar)");
   Session->SetOEMConvert(true);

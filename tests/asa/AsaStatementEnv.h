@@ -17,11 +17,7 @@ class AsaSQLTest : public AsaTest {
  protected:
   void SetUp() override {
     AsaTest::SetUp();
-    const char* e = std::getenv("ZYL_TEST_ENGINE");
-    const char* srv = std::getenv("ZYL_PG_SERVER");
-    if (e && std::string(e) == "postgres" && (!srv || !*srv))
-      GTEST_SKIP() << "needs a PostgreSQL server: set ZYL_PG_SERVER=host:port (superuser dba/sql), e.g. from "
-                      "'scripts/pg-cluster start DIR' (.ci/run starts one)";
+    if (PgServerMissing()) GTEST_SKIP() << kPgSkip;
   }
   void TearDown() override {
     Statements.clear();
@@ -44,32 +40,14 @@ class AsaSQLTest : public AsaTest {
     return S;
   }
 
-  static bool OnPostgres() {
-    const char* e = std::getenv("ZYL_TEST_ENGINE");
-    return e && std::string(e) == "postgres";
-  }
-
-  // One statement on the server's utility database.
-  void OnServer(const std::string& Sql, const std::string& Flavour) {
-    TAsaSession U;
-    U.SetLibraryPath(LibDir());
-    U.SetLibraryFile(Flavour);
-    U.SetClientParams(Links + ";dbn=utility_db");
-    U.SetLoginUser("dba");
-    U.SetLoginPassword("sql");
-    U.SetWantExceptions(true);
-    U.Open();
-    EXPECT_EQ(ExecImm(U, Sql), 0) << Sql << ": " << U.GetLastError();
-    U.Close();
-  }
+  void OnServer(const std::string& Sql, const std::string& Flavour) { OnPgServer(Links, Sql, Flavour); }
 
   // Creates a database and connects to it; the engine is started by the connect. With
   // ZYL_TEST_ENGINE=postgres: a fresh database on the server of ZYL_PG_SERVER instead, reached
   // through ClientParams as an application would.
   void Connect(const std::string& Flavour = "dblib10.dll", const std::string& Name = "stmt") {
-    if (const char* e = std::getenv("ZYL_TEST_ENGINE"); e && std::string(e) == "postgres") {
-      std::string a = std::getenv("ZYL_PG_SERVER");
-      Links = "links=tcpip(host=" + a.substr(0, a.rfind(':')) + ";port=" + a.substr(a.rfind(':') + 1) + ")";
+    if (OnPostgres()) {
+      Links = PgServerLinks();
       static int Serial = 0;
       ServerDb = "zt_asa_" + Name + "_" + std::to_string(getpid()) + "_" + std::to_string(++Serial);
       OnServer("CREATE DATABASE '" + ServerDb + "'", Flavour);

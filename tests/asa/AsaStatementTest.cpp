@@ -301,7 +301,7 @@ TEST(AsaStatementProperties, CursorTypeAndIsolationStreamWithTheirDefaults) {
 }
 
 TEST_F(AsaStatement, FailingAutomaticCommitIsRolledBackAndReported) {
-  if (OnPostgres()) GTEST_SKIP() << "the fault seam is the embedded engine's";
+  if (zylasa::OnPostgres()) GTEST_SKIP() << "the fault seam is the embedded engine's";
   Connect();
   MakeNumbers(3);
   using TFailAfter = void (*)(int, int);

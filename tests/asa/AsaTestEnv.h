@@ -87,6 +87,38 @@ inline std::string QueryText(TAsaSession& S, const std::string& Sql) {
   return R;
 }
 
+// The network engine's server for the suites that run on both engines: ZYL_TEST_ENGINE=postgres
+// with ZYL_PG_SERVER=host:port (superuser dba, password sql; .ci/run starts one).
+inline bool OnPostgres() {
+  const char* e = std::getenv("ZYL_TEST_ENGINE");
+  return e && std::string(e) == "postgres";
+}
+inline bool PgServerMissing() {
+  const char* srv = std::getenv("ZYL_PG_SERVER");
+  return OnPostgres() && (!srv || !*srv);
+}
+constexpr const char* kPgSkip =
+    "needs a PostgreSQL server: set ZYL_PG_SERVER=host:port (superuser dba/sql), e.g. from "
+    "'scripts/pg-cluster start DIR' (.ci/run starts one)";
+// The server's LINKS parameter.
+inline std::string PgServerLinks() {
+  std::string a = std::getenv("ZYL_PG_SERVER");
+  return "links=tcpip(host=" + a.substr(0, a.rfind(':')) + ";port=" + a.substr(a.rfind(':') + 1) + ")";
+}
+// One statement on the server's utility database (CREATE/DROP DATABASE).
+inline void OnPgServer(const std::string& Links, const std::string& Sql, const std::string& Flavour) {
+  TAsaSession U;
+  U.SetLibraryPath(LibDir());
+  U.SetLibraryFile(Flavour);
+  U.SetClientParams(Links + ";dbn=utility_db");
+  U.SetLoginUser("dba");
+  U.SetLoginPassword("sql");
+  U.SetWantExceptions(true);
+  U.Open();
+  EXPECT_EQ(ExecImm(U, Sql), 0) << Sql << ": " << U.GetLastError();
+  U.Close();
+}
+
 // A test with its own folder and engine registry. Engines the tests start are stopped in
 // TearDown through a session of the version-10 flavour.
 class AsaTest : public ::testing::Test {

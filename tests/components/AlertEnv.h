@@ -32,9 +32,14 @@ inline bool Subscribed(TAsaAlert& A) {
 
 class AlertTest : public AsaTest {
  protected:
+  void SetUp() override {
+    AsaTest::SetUp();
+    if (zylasa::PgServerMissing()) GTEST_SKIP() << zylasa::kPgSkip;
+  }
   void TearDown() override {
     Alerts.clear();  // each stops its listener
     Sessions.clear();
+    if (!ServerDb.empty()) zylasa::OnPgServer(Links, "DROP DATABASE '" + ServerDb + "'", "dblib10.dll");
     if (!Engine.empty()) {
       TAsaSession S;
       zylasa::LoadFlavour(S, FlavourFile);
@@ -44,8 +49,18 @@ class AlertTest : public AsaTest {
   }
 
   // Creates the database and opens the first session on it, which starts the engine.
+  // ZYL_TEST_ENGINE=postgres: a fresh database on the server of ZYL_PG_SERVER instead.
   void Prepare(const std::string& Flavour = "dblib10.dll") {
     FlavourFile = Flavour;
+    if (zylasa::OnPostgres()) {
+      static int Serial = 0;
+      Links = zylasa::PgServerLinks();
+      ServerDb = "zt_alert_" + std::to_string(::getpid()) + "_" + std::to_string(++Serial);
+      zylasa::OnPgServer(Links, "CREATE DATABASE '" + ServerDb + "'", Flavour);
+      File = ServerDb;
+      Main = Connect();
+      return;
+    }
     File = CreateDb("alerts", Flavour);
     Engine = "eng_alerts_" + std::to_string(::getpid());
     Main = Connect();
@@ -55,6 +70,11 @@ class AlertTest : public AsaTest {
   TAsaSession* Connect() {
     Sessions.push_back(NewSession(FlavourFile, File));
     TAsaSession* S = Sessions.back().get();
+    if (!Links.empty()) {
+      S->SetClientParams(Links);
+      S->Open();
+      return S;
+    }
     S->SetLoginEngineName(Engine);
     S->SetClientParams("dbf=" + File);
     S->Open();
@@ -70,6 +90,7 @@ class AlertTest : public AsaTest {
   }
 
   std::string FlavourFile, File, Engine;
+  std::string Links, ServerDb;  // on the network engine: the server's LINKS and the test's database
   TAsaSession* Main = nullptr;
   std::vector<std::unique_ptr<TAsaAlert>> Alerts;  // destroyed before the sessions
   std::vector<std::unique_ptr<TAsaSession>> Sessions;
