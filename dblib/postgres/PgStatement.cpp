@@ -11,6 +11,7 @@
 #include <functional>
 
 #include "dblib/engine/Cursor.h"
+#include "dblib/engine/LocalStatement.h"
 #include "dblib/engine/Registry.h"
 #include "dblib/postgres/PgEngine.h"
 #include "dblib/postgres/PgProcedures.h"
@@ -94,30 +95,6 @@ struct Words {
     while (!r.empty() && (r.back() == ';' || std::isspace(static_cast<unsigned char>(r.back())))) r.pop_back();
     return r;
   }
-};
-
-class LocalStatement : public Statement {
- public:
-  using Run = std::function<ExecResult(const std::vector<Value>&)>;
-  LocalStatement(std::string text, Run run) : text_(std::move(text)), run_(std::move(run)) {}
-  const std::string& Text() const override { return text_; }
-  void DescribeOutput(std::vector<ColumnDesc>& out, bool& mayVary) override {
-    out.clear();
-    mayVary = false;
-  }
-  void DescribeInput(std::vector<ParamDesc>& out) override { DescribeMarkerNames(text_, out); }
-  bool HasResultSet() const override { return false; }
-  ExecResult Execute(const std::vector<Value>& in, std::vector<Value>* out) override {
-    if (out) out->clear();
-    return run_(in);
-  }
-  std::unique_ptr<Cursor> Open(const std::vector<Value>&, const CursorOptions&) override {
-    throw SqlError(SQLE_OPEN_CURSOR_ERROR);
-  }
-
- private:
-  std::string text_;
-  Run run_;
 };
 
 // Keeps a variable's value in the kind its declared type asks for.

@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "dblib/engine/Cursor.h"
+#include "dblib/engine/LocalStatement.h"
 #include "dblib/engine/Registry.h"
 #include "dblib/sql/Dialect.h"
 #include "dblib/sqlite/ForeignKeys.h"
@@ -120,31 +121,6 @@ struct Lexer {
   if (auto nl = near.find_first_of("\r\n"); nl != std::string::npos) near.erase(nl);
   throw SqlError(SQLE_SYNTAX_ERROR, {near.empty() ? "end of statement" : near, ""}, int(at));
 }
-
-// A statement carried out by the library; run receives the input values.
-class LocalStatement : public Statement {
- public:
-  using Run = std::function<ExecResult(const std::vector<Value>&)>;
-  LocalStatement(std::string text, Run run) : text_(std::move(text)), run_(std::move(run)) {}
-  const std::string& Text() const override { return text_; }
-  void DescribeOutput(std::vector<ColumnDesc>& out, bool& mayVary) override {
-    out.clear();
-    mayVary = false;
-  }
-  void DescribeInput(std::vector<ParamDesc>& out) override { DescribeMarkers(text_, out); }
-  bool HasResultSet() const override { return false; }
-  ExecResult Execute(const std::vector<Value>& in, std::vector<Value>* out) override {
-    if (out) out->clear();
-    return run_(in);
-  }
-  std::unique_ptr<Cursor> Open(const std::vector<Value>&, const CursorOptions&) override {
-    throw SqlError(SQLE_OPEN_CURSOR_ERROR);
-  }
-
- private:
-  std::string text_;
-  Run run_;
-};
 
 // EXPLAIN <statement>: the access plan of the statement as rows of one column, "plan", one
 // step a row, indented by its depth in the plan. Executed without a cursor it has nowhere to
