@@ -4,9 +4,9 @@
 // Their state lives in three tables of schema zyl, so every client of the database on any host
 // sees the same messages, each delivered once, in the order sent:
 //
-//   zyl.alert_sub(sub_id, stopped)                 one row per subscriber handle
-//   zyl.alert_name(sub_id, alert_name)             the names a handle subscribed to
-//   zyl.alert_msg(seq, sub_id, alert_name, body, param_value)
+//   zyl.zyl_alert_sub(sub_id, stopped)                 one row per subscriber handle
+//   zyl.zyl_alert_name(sub_id, alert_name)             the names a handle subscribed to
+//   zyl.zyl_alert_msg(seq, sub_id, alert_name, body, param_value)
 //                                                  one row per message and subscriber still to read
 //
 // A message waits in the table until it is read, so a receiver that was away still gets it. A
@@ -42,15 +42,15 @@ const char* const kProcedures[] = {
     "  DECLARE rest long varchar;\n"
     "  DECLARE pos integer;\n"
     "  DECLARE one varchar(128);\n"
-    "  SELECT nextval('zyl.alert_sub_sub_id_seq') INTO h;\n"
-    "  INSERT INTO zyl.alert_sub(sub_id, stopped) VALUES (h, 0);\n"
+    "  SELECT nextval('zyl.zyl_alert_sub_sub_id_seq') INTO h;\n"
+    "  INSERT INTO zyl.zyl_alert_sub(sub_id, stopped) VALUES (h, 0);\n"
     "  SET rest = coalesce(names, '') || ';';\n"
     "  WHILE length(rest) > 0 LOOP\n"
     "    SET pos = strpos(rest, ';');\n"
     "    SET one = trim(substr(rest, 1, pos - 1));\n"
     "    SET rest = substr(rest, pos + 1);\n"
     "    IF length(one) > 0 THEN\n"
-    "      INSERT INTO zyl.alert_name(sub_id, alert_name) VALUES (h, one);\n"
+    "      INSERT INTO zyl.zyl_alert_name(sub_id, alert_name) VALUES (h, one);\n"
     "    END IF;\n"
     "  END LOOP;\n"
     "  COMMIT;\n"
@@ -66,18 +66,18 @@ const char* const kProcedures[] = {
     "  DECLARE flag integer;\n"
     "  LOOP\n"
     "    SET flag = NULL;\n"
-    "    SELECT stopped INTO flag FROM zyl.alert_sub WHERE sub_id = handle;\n"
+    "    SELECT stopped INTO flag FROM zyl.zyl_alert_sub WHERE sub_id = handle;\n"
     "    IF flag IS NULL THEN RETURN -1; END IF;\n"
     "    IF flag <> 0 THEN\n"
-    "      UPDATE zyl.alert_sub SET stopped = 0 WHERE sub_id = handle;\n"
+    "      UPDATE zyl.zyl_alert_sub SET stopped = 0 WHERE sub_id = handle;\n"
     "      COMMIT;\n"
     "      RETURN -2;\n"
     "    END IF;\n"
     "    SET next_seq = NULL;\n"
-    "    SELECT min(seq) INTO next_seq FROM zyl.alert_msg WHERE sub_id = handle;\n"
+    "    SELECT min(seq) INTO next_seq FROM zyl.zyl_alert_msg WHERE sub_id = handle;\n"
     "    IF next_seq IS NOT NULL THEN\n"
-    "      SELECT alert_name, body, param_value INTO msg_name, msg, msg_param FROM zyl.alert_msg WHERE seq = next_seq;\n"
-    "      DELETE FROM zyl.alert_msg WHERE seq = next_seq;\n"
+    "      SELECT alert_name, body, param_value INTO msg_name, msg, msg_param FROM zyl.zyl_alert_msg WHERE seq = next_seq;\n"
+    "      DELETE FROM zyl.zyl_alert_msg WHERE seq = next_seq;\n"
     "      COMMIT;\n"
     "      RETURN 0;\n"
     "    END IF;\n"
@@ -91,11 +91,11 @@ const char* const kProcedures[] = {
     "CREATE PROCEDURE zp_alert_unsubscribe(IN handle integer)\n"
     "BEGIN\n"
     "  DECLARE n integer;\n"
-    "  SELECT count(*) INTO n FROM zyl.alert_sub WHERE sub_id = handle;\n"
+    "  SELECT count(*) INTO n FROM zyl.zyl_alert_sub WHERE sub_id = handle;\n"
     "  IF n = 0 THEN RETURN -1; END IF;\n"
-    "  DELETE FROM zyl.alert_msg WHERE sub_id = handle;\n"
-    "  DELETE FROM zyl.alert_name WHERE sub_id = handle;\n"
-    "  DELETE FROM zyl.alert_sub WHERE sub_id = handle;\n"
+    "  DELETE FROM zyl.zyl_alert_msg WHERE sub_id = handle;\n"
+    "  DELETE FROM zyl.zyl_alert_name WHERE sub_id = handle;\n"
+    "  DELETE FROM zyl.zyl_alert_sub WHERE sub_id = handle;\n"
     "  COMMIT;\n"
     "  RETURN 0;\n"
     "END",
@@ -104,10 +104,10 @@ const char* const kProcedures[] = {
     "BEGIN\n"
     "  DECLARE n integer;\n"
     "  DECLARE woken long varchar;\n"
-    "  SELECT count(*) INTO n FROM zyl.alert_name WHERE lower(alert_name) = lower(name);\n"
+    "  SELECT count(*) INTO n FROM zyl.zyl_alert_name WHERE lower(alert_name) = lower(name);\n"
     "  IF n = 0 THEN RETURN -6; END IF;\n"
-    "  INSERT INTO zyl.alert_msg(sub_id, alert_name, body, param_value)\n"
-    "    SELECT DISTINCT sub_id, name, msg, param FROM zyl.alert_name WHERE lower(alert_name) = lower(name);\n"
+    "  INSERT INTO zyl.zyl_alert_msg(sub_id, alert_name, body, param_value)\n"
+    "    SELECT DISTINCT sub_id, name, msg, param FROM zyl.zyl_alert_name WHERE lower(alert_name) = lower(name);\n"
     "  SELECT coalesce(pg_notify('zyl_alert', '')::text, '') INTO woken;\n"
     "  COMMIT;\n"
     "  RETURN 0;\n"
@@ -115,7 +115,7 @@ const char* const kProcedures[] = {
 
     "CREATE PROCEDURE zp_alert_clear(IN name varchar(128))\n"
     "BEGIN\n"
-    "  DELETE FROM zyl.alert_msg WHERE lower(alert_name) = lower(name);\n"
+    "  DELETE FROM zyl.zyl_alert_msg WHERE lower(alert_name) = lower(name);\n"
     "  COMMIT;\n"
     "  RETURN 0;\n"
     "END",
@@ -124,9 +124,9 @@ const char* const kProcedures[] = {
     "BEGIN\n"
     "  DECLARE n integer;\n"
     "  DECLARE woken long varchar;\n"
-    "  SELECT count(*) INTO n FROM zyl.alert_sub WHERE sub_id = handle;\n"
+    "  SELECT count(*) INTO n FROM zyl.zyl_alert_sub WHERE sub_id = handle;\n"
     "  IF n = 0 THEN RETURN -1; END IF;\n"
-    "  UPDATE zyl.alert_sub SET stopped = 1 WHERE sub_id = handle;\n"
+    "  UPDATE zyl.zyl_alert_sub SET stopped = 1 WHERE sub_id = handle;\n"
     "  SELECT coalesce(pg_notify('zyl_alert', '')::text, '') INTO woken;\n"
     "  COMMIT;\n"
     "  RETURN 0;\n"
@@ -146,14 +146,14 @@ std::string Literal(const std::string& s) {
 
 std::string AlertCatalogSql() {
   std::string s =
-      "CREATE TABLE IF NOT EXISTS zyl.alert_sub(sub_id integer GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY,"
+      "CREATE TABLE IF NOT EXISTS zyl.zyl_alert_sub(sub_id integer GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY,"
       " stopped integer NOT NULL DEFAULT 0);"
-      "CREATE TABLE IF NOT EXISTS zyl.alert_name(sub_id integer NOT NULL, alert_name text NOT NULL);"
-      "CREATE INDEX IF NOT EXISTS alert_name_ix ON zyl.alert_name(lower(alert_name));"
-      "CREATE TABLE IF NOT EXISTS zyl.alert_msg(seq bigint GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY,"
+      "CREATE TABLE IF NOT EXISTS zyl.zyl_alert_name(sub_id integer NOT NULL, alert_name text NOT NULL);"
+      "CREATE INDEX IF NOT EXISTS zyl_alert_name_ix ON zyl.zyl_alert_name(lower(alert_name));"
+      "CREATE TABLE IF NOT EXISTS zyl.zyl_alert_msg(seq bigint GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY,"
       " sub_id integer NOT NULL, alert_name text NOT NULL, body text, param_value integer);"
-      "CREATE INDEX IF NOT EXISTS alert_msg_ix ON zyl.alert_msg(sub_id, seq);"
-      "GRANT SELECT, INSERT, UPDATE, DELETE ON zyl.alert_sub, zyl.alert_name, zyl.alert_msg TO PUBLIC;"
+      "CREATE INDEX IF NOT EXISTS zyl_alert_msg_ix ON zyl.zyl_alert_msg(sub_id, seq);"
+      "GRANT SELECT, INSERT, UPDATE, DELETE ON zyl.zyl_alert_sub, zyl.zyl_alert_name, zyl.zyl_alert_msg TO PUBLIC;"
       "GRANT USAGE, SELECT ON ALL SEQUENCES IN SCHEMA zyl TO PUBLIC;";
   // The procedures belong to the user who prepares the database, replaced by each version.
   const std::string creator = "(SELECT oid::bigint FROM pg_roles WHERE rolname = current_user)";
