@@ -259,34 +259,51 @@ bool TAsaSQL::Prev() {
     --FBufferRow;
     --FCurrentRow;
   } else {
-    const int32_t K = FBufferRows;
     ClearFetchBlock();
     if (!FBOF) {
-      // From a full block the new block starts one row before the old block's first row.
-      FetchBlock(FETCH_RELATIVE, -FFetchCount);
+      FetchBlockBefore();
       --FCurrentRow;
-      FBOF = GetLastErrorCode() == SQLE_NOTFOUND;
     }
     if (FBOF || GetLastErrorCode() < 0) {
       FBufferRow = 0;
       FBufferRows = 0;
-    } else {
-      const int32_t Delivered = std::clamp<int32_t>(Sqlca()->sqlerrd[2], 0, FAllocatedRows);
-      int32_t Row;
-      if (K >= FFetchCount)
-        Row = 0;
-      else if (K > 0)
-        Row = Delivered - K;
-      else
-        Row = Delivered - K - 1;
-      FBufferRows = Delivered;
-      FBufferRow = std::clamp(Row, 0, std::max(Delivered - 1, 0));
-      if (FTrimFetched) TrimFetchBuffer();
     }
     if (FBufferRows > 0) FEOF = false;
   }
   ConvertFetchedBuffers();
   return FBufferRows > 0;
+}
+
+// Going backward reads a whole block too: the FetchCount rows that end just before the block's
+// first row (the current row, BufferRow 0), so a walk to the start costs the fetches a forward walk
+// does. The block fetch always reads forward from where it positions, so it positions FetchCount
+// rows before the current row, counted from where the last block left the server cursor (see
+// InternalMoveTo). When fewer rows lie before the current one, that position is outside the result:
+// the server says how far (a count of zero or less), which tells how many rows there are, and the
+// block from the first row holds them.
+void TAsaSQL::FetchBlockBefore() {
+  const int32_t K = FBufferRows;
+  const int32_t N = std::max(1, std::min(FFetchCount, std::max(FAllocatedRows, 1)));
+  const bool OnLastDelivered = K >= FFetchCount || (K > 0 && AsaSession()->GetServerVersion() != 6);
+  const int32_t Behind = OnLastDelivered ? K - 1 : K;  // the server cursor, past the current row
+  FetchBlock(FETCH_RELATIVE, -(Behind + N));
+  int32_t Wanted = N - 1;  // the row before the current one, in the new block
+  if (GetLastErrorCode() == SQLE_NOTFOUND) {
+    const int64_t Before = int64_t(Sqlca()->sqlerrd[2]) + N - 1;  // rows before the current one
+    if (Sqlca()->sqlerrd[2] > 0 || Before <= 0) {
+      FBOF = true;
+      return;
+    }
+    FetchBlock(FETCH_ABSOLUTE, 1);
+    Wanted = static_cast<int32_t>(Before - 1);
+    FBOF = GetLastErrorCode() == SQLE_NOTFOUND;
+    if (FBOF) return;
+  }
+  if (GetLastErrorCode() < 0) return;
+  const int32_t Delivered = std::clamp<int32_t>(Sqlca()->sqlerrd[2], 0, FAllocatedRows);
+  FBufferRows = Delivered;
+  FBufferRow = std::clamp(Wanted, 0, std::max(Delivered - 1, 0));
+  if (FTrimFetched) TrimFetchBuffer();
 }
 
 bool TAsaSQL::Curr() {

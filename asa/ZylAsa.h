@@ -550,6 +550,7 @@ class TAsaSQL : public TZyloSQL {
   bool FetchBlock(uint16_t Mode, int32_t Offset);  // false only on a negative code
   void TakeDeliveredRows();
   void ShrinkFirstBlock();
+  void FetchBlockBefore();  // Prev from the first row of a block: the rows ending before it
   bool PlainFetch(uint16_t Mode, int32_t Offset, uint16_t Option);
   void CheckOpened();
   void CheckModifiable();

@@ -5,13 +5,18 @@
 // with GetFieldValue; next to sqlite3_step over the same SELECT on the same file, reading every
 // column (numbers, text pointers and lengths).
 //
+// BM_AsaBackwardScanRatio: the same cursor walked backward (Last, then Prev to the start) next to
+// the forward walk (Next to the end), every field read in both: the time ratio and the server
+// fetches of each walk.
+//
 // BM_AsaInsertRatio: 100 000 rows inserted through ExecutePrepared with five parameters inside
 // one user transaction; next to SQLite's own prepared INSERT (bind, step, reset) in one
 // transaction on a file with the same journal settings as our engine's (WAL, synchronous
 // NORMAL).
 //
 // Each iteration times both loops and the benchmark reports our time divided by SQLite's
-// ("ratio"), plus the rows per second of each side.
+// ("ratio"), plus the rows per second of each side (for the backward walk: its time divided by
+// the forward walk's).
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 #include <unistd.h>
@@ -114,6 +119,45 @@ void BM_AsaFetchRatio(benchmark::State& state) {
   benchmark::DoNotOptimize(sum);
 }
 BENCHMARK(BM_AsaFetchRatio)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+// Forward or backward over the whole table, reading every field of every row; the server fetches
+// the walk made come back in fetches.
+long Walk(Fixture& f, bool backward, double& sum, int64_t& fetches) {
+  TAsaSQL q(nullptr);
+  q.SetSession(&f.session);
+  long rows = 0;
+  Variant v;
+  Variant index[5] = {Variant(0), Variant(1), Variant(2), Variant(3), Variant(4)};
+  const bool first = q.OpenRead(kSelect, {ZylEmptyParam});
+  for (bool more = backward ? q.Last() : first; more; more = backward ? q.Prev() : q.Next()) {
+    for (auto& i : index) {
+      q.GetFieldValue(i, v);
+      sum += Fold(v);
+    }
+    ++rows;
+  }
+  if (f.session.GetLastErrorCode() < 0) throw std::runtime_error("walk: " + f.session.GetLastError());
+  fetches = q.GetFetchCalls();
+  q.Close();
+  return rows;
+}
+
+// The backward scan (Last, then Prev to the start) next to the forward scan (Next to the end) of
+// the same 1 000 000 rows: "ratio" is the backward time over the forward time, "fetch_ratio" the
+// backward scan's server fetches over the forward scan's.
+void BM_AsaBackwardScanRatio(benchmark::State& state) {
+  Fixture& f = Shared();
+  double sum = 0;
+  int64_t forwardFetches = 0, backwardFetches = 0;
+  ReportRatio(
+      state, kRows, "backward_rows_per_s", [&] { return Walk(f, false, sum, forwardFetches); },
+      [&] { return Walk(f, true, sum, backwardFetches); }, "forward_rows_per_s");
+  state.counters["forward_fetches"] = static_cast<double>(forwardFetches);
+  state.counters["backward_fetches"] = static_cast<double>(backwardFetches);
+  state.counters["fetch_ratio"] = static_cast<double>(backwardFetches) / static_cast<double>(forwardFetches);
+  benchmark::DoNotOptimize(sum);
+}
+BENCHMARK(BM_AsaBackwardScanRatio)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 long InsertThroughStatement(Fixture& f) {
   TAsaSQL q(nullptr);

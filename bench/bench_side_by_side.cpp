@@ -12,9 +12,9 @@
 // their packages are installed: make bench installs them) is left out.
 //
 // Environment: ZYL_BENCH_ROWS (rows of the fetch table, 1 000 000), ZYL_SIDE_LOOKUPS (100 000),
-// ZYL_SIDE_INSERTS (100 000), ZYL_SIDE_SCAN_ROWS (10 000 000), ZYL_SIDE_BACKWARD_ROWS (200 000),
-// ZYL_SIDE_REPEAT (3); ZYL_SIDE_ONLY
-// (workloads to run, comma-separated), ZYL_SIDE_FILES (a folder that keeps the files).
+// ZYL_SIDE_INSERTS (100 000), ZYL_SIDE_SCAN_ROWS (10 000 000), ZYL_SIDE_BACKWARD_ROWS (the fetch
+// table's rows), ZYL_SIDE_REPEAT (3); ZYL_SIDE_ONLY (workloads to run, comma-separated),
+// ZYL_SIDE_FILES (a folder that keeps the files).
 #include <sqlite3.h>
 #include <sys/resource.h>
 #include <sys/utsname.h>
@@ -186,9 +186,8 @@ int main() {
   const long lookups = EnvCount("ZYL_SIDE_LOOKUPS", 100000);
   const long inserts = EnvCount("ZYL_SIDE_INSERTS", 100000);
   const long scanRows = EnvCount("ZYL_SIDE_SCAN_ROWS", 10000000);
-  // Going backward costs one block fetch a row (the statement's Prev fetches the block that
-  // starts one row before the current one), so the backward scan reads fewer rows by default.
-  const long backRows = std::min<long>(EnvCount("ZYL_SIDE_BACKWARD_ROWS", 200000), kRows);
+  // The backward scan reads the whole fetch table by default, as the forward fetch does.
+  const long backRows = std::min<long>(EnvCount("ZYL_SIDE_BACKWARD_ROWS", kRows), kRows);
   const int repeat = EnvCount("ZYL_SIDE_REPEAT", 3);
 
   std::vector<Peer> peers = {{"SQLite loop", ZYL_SIDE_DIR "/zylside-sqlite"},

@@ -3,6 +3,11 @@
 // stands after the last row of a short block), several result sets, positioned changes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
 #include "tests/asa/AsaStatementEnv.h"
 
 namespace {
@@ -79,20 +84,126 @@ TEST_F(AsaCursor, PrevAcrossBlockBoundariesWalksBackToTheStart) {
   for (int I = 2; I <= 11; ++I) ASSERT_TRUE(Q->Next());
   ASSERT_EQ(IntValue(Q, 0), 11);
   ASSERT_EQ(Q->GetBufferRow(), 0) << "row 11 is the first of the second block";
+  const int64_t Calls = Q->GetFetchCalls();
   ASSERT_TRUE(Q->Prev());
   EXPECT_EQ(IntValue(Q, 0), 10);
-  EXPECT_EQ(Q->GetBufferRow(), 0) << "the new block starts one row before the old one";
+  EXPECT_EQ(Q->GetBufferRow(), 9) << "the new block ends one row before the old one";
   EXPECT_EQ(Q->GetCurrentRow(), 9);
   for (int I = 9; I >= 1; --I) {
     ASSERT_TRUE(Q->Prev()) << I;
     EXPECT_EQ(IntValue(Q, 0), I);
     EXPECT_EQ(Q->GetCurrentRow(), I - 1);
   }
+  EXPECT_EQ(Q->GetFetchCalls(), Calls + 1) << "rows 1 to 10 came in one block";
   EXPECT_FALSE(Q->Prev());
   EXPECT_TRUE(Q->GetBOF());
   EXPECT_FALSE(Q->Prev()) << "at BOF no further server call moves anything";
   ASSERT_TRUE(Q->First());
   EXPECT_EQ(IntValue(Q, 0), 1);
+}
+
+// What a walk sees on one row: where the statement says it stands, the row as the record holds it
+// (bytes and null indicators) and every value as the application reads it.
+struct RowSeen {
+  int32_t Row;
+  std::string Record, Values;
+  bool operator==(const RowSeen&) const = default;
+};
+
+RowSeen See(TAsaSQL* Q) {
+  RowSeen S{Q->GetCurrentRow(), {}, {}};
+  S.Record.assign(reinterpret_cast<const char*>(Q->PeekRecordBuffer()), static_cast<size_t>(Q->GetRecordSize()));
+  S.Record.append(reinterpret_cast<const char*>(Q->PeekIndicators()), static_cast<size_t>(Q->GetIndicatorSize()));
+  for (int32_t I = 0; I < Q->GetFieldCount(); ++I) {
+    Variant V;
+    Q->GetFieldValue(I, V);
+    if (Q->IsFieldNull(I)) {
+      S.Values += "NULL";
+    } else if (V.IsNull()) {
+      S.Values += "(no value)";
+    } else if (V.IsArray()) {
+      for (uint8_t Byte : VarArrayToBytes(V)) S.Values += std::to_string(Byte) + ' ';
+    } else {
+      S.Values += V.AsString();
+    }
+    S.Values += '|';
+  }
+  return S;
+}
+
+// Forward from the first row to the end, then Last and Prev back to the start: the same rows, in
+// the opposite order, with the same positions; and no more server fetches than forward, give or
+// take the step before the first row.
+class AsaBackwardScan : public AsaSQLTest {
+ protected:
+  void CompareBackwardWithForward(const std::string& Sql, int32_t MaxFetchCount, int32_t Rows);
+  void BackwardScansMatchForwardScans();
+};
+
+void AsaBackwardScan::CompareBackwardWithForward(const std::string& Sql, int32_t MaxFetchCount, int32_t Rows) {
+  SCOPED_TRACE(Sql + ", MaxFetchCount " + std::to_string(MaxFetchCount));
+  TAsaSQL* Q = NewSQL();
+  Q->SetMaxFetchCount(MaxFetchCount);
+  ASSERT_EQ(Q->OpenRead(Sql, {ZylEmptyParam}), Rows > 0);
+  std::vector<RowSeen> Forward;
+  int64_t Calls = Q->GetFetchCalls();
+  for (bool Have = !Q->GetEOF(); Have; Have = Q->Next()) Forward.push_back(See(Q));
+  const int64_t ForwardCalls = Q->GetFetchCalls() - Calls;
+  EXPECT_TRUE(Q->GetEOF());
+  ASSERT_EQ(static_cast<int32_t>(Forward.size()), Rows);
+
+  std::vector<RowSeen> Backward;
+  Calls = Q->GetFetchCalls();
+  for (bool Have = Q->Last(); Have; Have = Q->Prev()) Backward.push_back(See(Q));
+  const int64_t BackwardCalls = Q->GetFetchCalls() - Calls;
+  EXPECT_TRUE(Q->GetBOF());
+  EXPECT_FALSE(Q->Prev());
+  std::reverse(Backward.begin(), Backward.end());
+  ASSERT_EQ(Backward.size(), Forward.size());
+  for (size_t I = 0; I < Forward.size(); ++I) EXPECT_EQ(Backward[I], Forward[I]) << "row " << I;
+  EXPECT_LE(BackwardCalls, ForwardCalls + 2);
+  // And forward again from the start, as from a fresh open.
+  ASSERT_EQ(Q->Next(), Rows > 0);
+  if (Rows > 0) {
+    EXPECT_EQ(See(Q), Forward[0]);
+  }
+}
+
+// Every column type, NULLs and long values, on results that end in a short block and that fit in
+// one block, empty ones, and a cursor reading a row per call.
+void AsaBackwardScan::BackwardScansMatchForwardScans() {
+  Exec("create table t (k integer primary key, s varchar(30), c char(4), i integer, b bigint, u unsigned int, "
+         "f double, m decimal(19,4), d date, t time, ts timestamp, bo bit, bi binary(8))");
+  for (int K = 1; K <= 103; ++K) {
+    char Row[512];
+    if (K % 3 == 0)  // every third row all NULL
+      std::snprintf(Row, sizeof Row, "insert into t (k) values (%d)", K);
+    else
+      std::snprintf(Row, sizeof Row,
+                    "insert into t values (%d, 'text %d  ', 'c%d', %d, %lld, %u, %d.25, %d.1234, '2001-02-%02d', "
+                    "'13:05:%02d', '1999-12-31 23:59:%02d.500', %d, X'01020304050607%02x')",
+                    K, K, K % 100, -K * 1000, K * 1000000000000LL, 4000000000u + K, K, K, 1 + K % 28, 10 + K % 50,
+                    10 + K % 50, K % 2, K);
+    Exec(Row);
+  }
+  Exec("create table l (k integer primary key, me long varchar, bl long binary)");
+  Exec("insert into l values (1, replace(hex(zeroblob(35000)), '00', 'mm'), X'00FF00'), (2, NULL, NULL), (3, '', X''), (4, 'short', X'7F')");
+  Exec("commit");
+  for (int32_t Max : {1, 10, 25, 200}) CompareBackwardWithForward("select * from t order by k", Max, 103);
+  CompareBackwardWithForward("select * from t where k <= 7 order by k", 25, 7);
+  CompareBackwardWithForward("select * from t where k < 0", 25, 0);
+  CompareBackwardWithForward("select * from l order by k", 25, 4);
+}
+
+TEST_F(AsaBackwardScan, SeesWhatTheForwardScanSeesWithAsManyFetches) {
+  Connect();
+  BackwardScansMatchForwardScans();
+}
+
+TEST_F(AsaBackwardScan, OfAVersionSixServerSeesWhatTheForwardScanSees) {
+  Connect("dblib6.dll");
+  ASSERT_EQ(Session->GetServerVersion(), 6);
+  BackwardScansMatchForwardScans();
 }
 
 TEST_F(AsaCursor, MoveToFromAFullBlockAsksForTheRemainingOffset) {
