@@ -7,6 +7,11 @@ include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 set(zyl_libraries zylhost zylpack zylsa)
+# The packages for versions 4 and 3 of the host framework and the binding over each, when built:
+# installed and versioned like the others (Zylobase::zylpack4 ..., pkg-config zylpack4 ...).
+if(ZYL_HOST_VARIANTS)
+  list(APPEND zyl_libraries zylpack4 zylsa4 zylpack3 zylsa3)
+endif()
 foreach(lib ${zyl_libraries})
   set_target_properties(${lib} PROPERTIES VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR}
     # Installed, a library finds the client libraries beside itself.
@@ -38,6 +43,13 @@ set(ZYL_PC_DESCRIPTION_zylsa "Zylobase SQL Anywhere binding, components and thei
 set(ZYL_PC_REQUIRES_zylhost "")
 set(ZYL_PC_REQUIRES_zylpack "Requires: zylhost = ${PROJECT_VERSION}")
 set(ZYL_PC_REQUIRES_zylsa "Requires: zylpack = ${PROJECT_VERSION}")
+foreach(version 4 3)
+  set(ZYL_PC_DESCRIPTION_zylpack${version}
+    "Zylobase server-neutral data access for version ${version} of the host framework (no provider operations)")
+  set(ZYL_PC_DESCRIPTION_zylsa${version} "Zylobase SQL Anywhere binding over zylpack${version}")
+  set(ZYL_PC_REQUIRES_zylpack${version} "Requires: zylhost = ${PROJECT_VERSION}")
+  set(ZYL_PC_REQUIRES_zylsa${version} "Requires: zylpack${version} = ${PROJECT_VERSION}")
+endforeach()
 file(RELATIVE_PATH ZYL_PC_TO_PREFIX "/prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "/prefix")
 string(REGEX REPLACE "/$" "" ZYL_PC_TO_PREFIX "${ZYL_PC_TO_PREFIX}")
 foreach(lib ${zyl_libraries})
