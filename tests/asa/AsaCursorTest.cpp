@@ -187,7 +187,10 @@ void AsaBackwardScan::BackwardScansMatchForwardScans() {
     Exec(Row);
   }
   Exec("create table l (k integer primary key, me long varchar, bl long binary)");
-  Exec("insert into l values (1, replace(hex(zeroblob(35000)), '00', 'mm'), X'00FF00'), (2, NULL, NULL), (3, '', X''), (4, 'short', X'7F')");
+  // The long value is written out in the statement: both engines take a literal of that size, and
+  // not both have a function that repeats text.
+  Exec("insert into l values (1, '" + std::string(70000, 'm') +
+       "', X'00FF00'), (2, NULL, NULL), (3, '', X''), (4, 'short', X'7F')");
   Exec("commit");
   for (int32_t Max : {1, 10, 25, 200}) CompareBackwardWithForward("select * from t order by k", Max, 103);
   CompareBackwardWithForward("select * from t where k <= 7 order by k", 25, 7);
